@@ -1,0 +1,70 @@
+// Capture control: the suffix, the stop command, output naming and the
+// capture command line.
+#include "capture/capture.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+
+// The stop message after the image name: a blank, then Shift_JIS text meaning
+// "has been ended." and a line feed, written as bytes whatever the console.
+static const char STOP_MESSAGE_TAIL[] =
+    " \x82\xF0\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\n";
+
+void capture_suffix(int32_t instance, char* out, size_t out_cap)
+{
+    if (out_cap < 2)
+        return;
+    out[0] = instance == 0 ? '\0' : (char)(unsigned char)(((uint32_t)'0' + (uint32_t)instance) & 0xFFu);
+    out[1] = '\0';
+}
+
+bool capture_suffix_is_safe(const char* suffix)
+{
+    unsigned char c = (unsigned char)suffix[0];
+    if (c == 0)
+        return true;
+    return c > ' ' && c != 0x7F && !strchr("\"&|<>^%*?/\\", c);
+}
+
+bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const Hooks& h)
+{
+    int n = snprintf(cmd, cmd_cap, "taskkill /F /IM zarnivek%s.exe 1>nul 2>nul", suffix);
+    if (n < 0 || (size_t)n >= cmd_cap || h.run_command(cmd) != 0)
+        return false;
+    char message[64];
+    n = snprintf(message, sizeof message, "zarnivek%s.exe%s", suffix, STOP_MESSAGE_TAIL);
+    if (n > 0 && (size_t)n < sizeof message)
+        h.write_out(message, (size_t)n);
+    return true;
+}
+
+bool capture_pick_output_name(const char* file_arg, bool fixed, bool (*exists)(const char*), char* out,
+                              size_t out_cap)
+{
+    const char* dot = strrchr(file_arg, '.');
+    if (!dot)
+        return false;
+    int n = snprintf(out, out_cap, "%s", file_arg);
+    if (n < 0 || (size_t)n >= out_cap)
+        return false;
+    if (fixed)
+        return true;
+    int stem_len = (int)(dot - file_arg);
+    for (int counter = 1; exists(out); counter++) {
+        if (counter == INT_MAX)
+            return false;
+        n = snprintf(out, out_cap, "%.*s(%d).%s", stem_len, file_arg, counter, dot + 1);
+        if (n < 0 || (size_t)n >= out_cap)
+            return false;
+    }
+    return true;
+}
+
+bool capture_command_line(const char* program_dir, const char* suffix, const char* output_name,
+                          int32_t source_id, const char* window, char* cmd, size_t cmd_cap)
+{
+    int n = snprintf(cmd, cmd_cap, "%szarnivek%s.exe \"%s\" @%X %s", program_dir, suffix, output_name,
+                     (unsigned)source_id, window);
+    return n >= 0 && (size_t)n < cmd_cap;
+}

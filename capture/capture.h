@@ -1,0 +1,40 @@
+// The capture program: its instance suffix, ending a running instance, the
+// output name it is handed, and the command line that starts it.
+#pragma once
+
+#include "platform/hooks.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+/// Writes the instance suffix into out (capacity >= 2): empty for 0, else the
+/// byte '0' + instance taken modulo 256, empty when that byte is 0.
+///   0 -> ""   2 -> "2"   10 -> ":"   -1 -> "/"   208 -> ""
+void capture_suffix(int32_t instance, char* out, size_t out_cap);
+
+/// True when the suffix can stand in an image name on a command line: it is
+/// empty or one printable character that neither the command interpreter nor
+/// taskkill treat specially (blank, quote, & | < > ^ %, wildcards * ?, / \).
+bool capture_suffix_is_safe(const char* suffix);
+
+/// Forms "taskkill /F /IM zarnivek<suffix>.exe 1>nul 2>nul" in cmd (capacity
+/// cmd_cap), runs it and, when it gives 0, writes the stop message.
+/// Returns true when it ended something (status 0).
+bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const Hooks& h);
+
+/// Chooses the output name for file_arg into out (capacity out_cap): the file
+/// argument itself, unless it exists and fixed is false; then the first of
+/// "<stem>(1).<ext>", "<stem>(2).<ext>", ... that does not exist, split at the
+/// last '.':
+///   rec.ts (exists) -> rec(1).ts      rec.ts, rec(1).ts exist -> rec(2).ts
+///   D:\tv\a.b.ts    -> D:\tv\a.b(1).ts    rec. -> rec(1).
+///   D:\rec2.0\a     -> D:\rec2(1).0\a
+/// Returns false when no name can be had: a candidate does not fit out_cap,
+/// or the counter would pass its largest value.
+bool capture_pick_output_name(const char* file_arg, bool fixed, bool (*exists)(const char*), char* out,
+                              size_t out_cap);
+
+/// Forms the capture command line "<dir>zarnivek<suffix>.exe \"<name>\" @<HEX> <window>"
+/// in cmd (capacity cmd_cap). Returns false when it does not fit.
+bool capture_command_line(const char* program_dir, const char* suffix, const char* output_name,
+                          int32_t source_id, const char* window, char* cmd, size_t cmd_cap);

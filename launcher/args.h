@@ -1,0 +1,23 @@
+// The invocation record: what each command-line argument was taken for.
+#pragma once
+
+#include <stdint.h>
+
+/// Classified arguments. Positions index argv (1 = first argument, 0 = none);
+/// source_id and instance hold the numbers read from their arguments.
+struct Invocation {
+    int32_t file_pos;   // argument holding a '.': the output file
+    int32_t source_id;  // "@<hex>"; 0 = none or unreadable
+    int32_t instance;   // "I<dec>"; 0 = none or unreadable
+    int32_t time_pos;   // argument starting with a digit: the time argument
+    int32_t stop;       // argument starting with "stop" (any case)
+    int32_t fixed_name; // argument starting with "fn" (any case)
+};
+
+/// Classifies argv[1..argc-1] by form (the last argument of a kind wins), then
+/// reads the numbers after '@' (hex) and 'I' (decimal). Never alters argv.
+///   rec.ts @400 I2 21:00-21:30  ->  file 1, source 0x400, instance 2, time 4
+///   @1.5 / 21:00.ts              ->  file (the '.' test comes first)
+///   0x12                         ->  time; i2, sto -> ignored; STOP, fname -> stop, fixed
+///   @-1 -> 0xFFFFFFFF; @123456789 -> 0x23456789; @zz -> 0; Ix -> 0
+Invocation args_classify(int argc, const char* const* argv);

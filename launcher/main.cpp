@@ -1,0 +1,10 @@
+// Entry point: sets up the console and runs one recording with the real
+// platform operations.
+#include "launcher/run.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv)
+{
+    platform_console_init();
+    return launcher_run(argc, argv, platform_hooks);
+}

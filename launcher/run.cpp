@@ -1,0 +1,192 @@
+// The driver: runs the stages of a run in their fixed order, owns every value
+// of the run, and alone decides messages, pauses and exit statuses.
+#include "launcher/run.h"
+
+#include "capture/capture.h"
+#include "launcher/args.h"
+#include "launcher/limits.h"
+#include "settings/settings.h"
+#include "timing/wait.h"
+#include "timing/window.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char BANNER[] = "quellatorbin Ver.0.05\n";
+static const char SETTINGS_NAME[] = "quellatorbin.ini";
+const unsigned FAILURE_PAUSE_MS = 6000;
+const unsigned AFTER_STOP_PAUSE_MS = 3000;
+
+static const char HELP[] =
+    "usage: quellatorbin FILE @SOURCE TIME [Inumber] [fn]\n"
+    "       quellatorbin stop [Inumber]\n"
+    "\n"
+    "Starts the capture program zarnivek<n>.exe next to this program for one\n"
+    "recording, after waiting until 20 s before the window opens. Arguments are\n"
+    "recognised by their form, in any order:\n"
+    "  FILE      any argument holding a '.': the output file; an existing file is\n"
+    "            never overwritten (rec.ts becomes rec(1).ts), unless 'fn' is given\n"
+    "  @SOURCE   source id in hex, e.g. @400\n"
+    "  TIME      HH:MM-HH:MM (wait, then record that window), or any text that\n"
+    "            begins with a digit and holds no ':', handed on unchanged\n"
+    "  Inumber   instance number: uses zarnivek<number>.exe\n"
+    "  fn        use the output file name unchanged\n"
+    "  stop      only end the running capture instance of the chosen number\n"
+    "\n"
+    "Settings file quellatorbin.ini, next to this program (required), lines:\n"
+    "  I<n>         subtract n from the instance number\n"
+    "  M<lead>,<trail>  seconds (0 to 30) the window opens early / closes late\n"
+    "  @<from>,<to> replace source id <from> by <to> (hex); the first match wins\n"
+    "\n"
+    "Exit status: the capture program's own; 1 when the run ends early (missing\n"
+    "settings file, missing or bad argument, stop request).\n";
+
+// Ends a failed run: the message is already written; pause, then status 1.
+static int fail(const Hooks& h)
+{
+    h.sleep_ms(FAILURE_PAUSE_MS);
+    return 1;
+}
+
+static bool is_help(int argc, const char* const* argv)
+{
+    return argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "/?") == 0);
+}
+
+// A time argument without ':' stands unquoted on the command line: it must not
+// hold what the command interpreter would split or act on.
+static bool time_text_is_safe(const char* text)
+{
+    for (const unsigned char* p = (const unsigned char*)text; *p; p++)
+        if (*p <= ' ' || *p == 0x7F || strchr("\"&|<>^%", *p))
+            return false;
+    return true;
+}
+
+// Checks the file and time arguments before any wait, stop or launch, and
+// forms the window text. Writes the refusal and returns false on bad input.
+static bool check_arguments(const char* file_arg, const char* time_arg, int lead, int trail,
+                            char* window, size_t window_cap, LaunchMoment* at, const Hooks& h)
+{
+    if (strchr(file_arg, '"')) {
+        say(h, "Bad file argument '%.300s': it holds a double quotation mark\n", file_arg);
+        return false;
+    }
+    size_t len = strlen(file_arg);
+    if (len >= OUTPUT_NAME_CAP) {
+        say(h, "Bad file argument '%.300s...': longer than %u characters\n", file_arg,
+            (unsigned)(OUTPUT_NAME_CAP - 1));
+        return false;
+    }
+    if (file_arg[len - 1] == '\\') {
+        say(h, "Bad file argument '%s': it ends with a backslash\n", file_arg);
+        return false;
+    }
+    if (timing_is_window(time_arg)) {
+        Window w;
+        if (!timing_read_window(time_arg, &w)) {
+            say(h, "Bad time argument '%.300s': expected HH:MM-HH:MM\n", time_arg);
+            return false;
+        }
+        if (!timing_launch_moment(w, lead, at)) {
+            say(h, "Bad time argument '%.300s': the clock never shows its start\n", time_arg);
+            return false;
+        }
+    } else if (!time_text_is_safe(time_arg)) {
+        say(h, "Bad time argument '%.300s': it holds a blank or one of \" & | < > ^ %%\n", time_arg);
+        return false;
+    }
+    if (!timing_make_window_text(time_arg, lead, trail, window, window_cap)) {
+        say(h, "Bad time argument '%.300s': its window text is longer than %u characters\n", time_arg,
+            (unsigned)(window_cap - 1));
+        return false;
+    }
+    return true;
+}
+
+int launcher_run(int argc, const char* const* argv, const Hooks& h)
+{
+    char program_dir[PROGRAM_DIR_CAP];
+    char settings_path[SETTINGS_PATH_CAP];
+    char window[WINDOW_TEXT_CAP];
+    char output_name[OUTPUT_NAME_CAP];
+    char command[COMMAND_TEXT_CAP];
+    char suffix[SUFFIX_CAP];
+    Margins margins = {0, 0};
+    LaunchMoment at = {0, 0, 0};
+
+    if (is_help(argc, argv)) {
+        h.write_out(HELP, sizeof HELP - 1);
+        return 0;
+    }
+
+    // 1. Banner.
+    h.write_err(BANNER, sizeof BANNER - 1);
+
+    // 2. Program directory.
+    if (!h.program_dir(program_dir, sizeof program_dir)) {
+        say(h, "Cannot find the program directory, or its path is longer than %u characters\n",
+            (unsigned)(PLATFORM_PATH_QUERY - 1));
+        return fail(h);
+    }
+
+    // 3. Arguments.
+    Invocation inv = args_classify(argc, argv);
+
+    // 4. Settings file.
+    snprintf(settings_path, sizeof settings_path, "%s%s", program_dir, SETTINGS_NAME);
+    if (!settings_read(settings_path, &inv, &margins)) {
+        say(h, "Cannot open '%s'\n", settings_path);
+        return fail(h);
+    }
+
+    // 5. Instance suffix.
+    capture_suffix(inv.instance, suffix, sizeof suffix);
+    if (!capture_suffix_is_safe(suffix)) {
+        say(h, "Bad instance number %d: its image name zarnivek%s.exe cannot be used\n", (int)inv.instance,
+            suffix);
+        return fail(h);
+    }
+
+    // 6. Stop request.
+    if (inv.stop) {
+        capture_end_instance(suffix, command, sizeof command, h);
+        return 1;
+    }
+
+    // 7. Required arguments, then the file and time arguments themselves.
+    if (inv.source_id == 0 || inv.time_pos == 0 || inv.file_pos == 0) {
+        say(h, "Not enough Parameter! (%X,%d,%d)\n", (unsigned)inv.source_id, (int)inv.time_pos,
+            (int)inv.file_pos);
+        return fail(h);
+    }
+    const char* file_arg = argv[inv.file_pos];
+    const char* time_arg = argv[inv.time_pos];
+    if (!check_arguments(file_arg, time_arg, margins.lead, margins.trail, window, sizeof window, &at, h))
+        return fail(h);
+
+    // 8. Start wait.
+    if (timing_is_window(time_arg))
+        timing_wait_for_launch(at, h);
+
+    // 9. Pre-launch stop.
+    if (capture_end_instance(suffix, command, sizeof command, h))
+        h.sleep_ms(AFTER_STOP_PAUSE_MS);
+
+    // 10. Output name.
+    if (!capture_pick_output_name(file_arg, inv.fixed_name != 0, h.file_exists, output_name,
+                                  sizeof output_name)) {
+        say(h, "No free output name for '%s': every numbered name within %u characters exists\n",
+            file_arg, (unsigned)(OUTPUT_NAME_CAP - 1));
+        return fail(h);
+    }
+
+    // 11. Capture command line: echo it, run it, pass its status on.
+    if (!capture_command_line(program_dir, suffix, output_name, inv.source_id, window, command,
+                              sizeof command)) {
+        say(h, "Command line longer than %u characters\n", (unsigned)(COMMAND_TEXT_CAP - 1));
+        return fail(h);
+    }
+    say(h, "%s\n", command);
+    return h.run_command(command);
+}

@@ -1,0 +1,30 @@
+// The operations of a run that tests replace: the clock, the pause, the
+// command interpreter, the file status query, the console and the program
+// directory. Stages that wait, run commands or write take a const Hooks&.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <stddef.h>
+
+struct Hooks {
+    bool (*program_dir)(char* out, size_t out_cap);
+    void (*local_now)(LocalTime* now);
+    void (*sleep_ms)(unsigned ms);
+    int (*run_command)(const char* text);
+    bool (*file_exists)(const char* path);
+    void (*write_out)(const char* text, size_t len);
+    void (*write_err)(const char* text, size_t len);
+};
+
+/// The real platform operations.
+extern const Hooks platform_hooks;
+
+/// Formats into a bounded buffer and writes it to standard output through the
+/// hooks. Callers bound quoted arguments with a precision ("%.300s"), so
+/// nothing is cut in practice; text over 1199 bytes would be.
+void say(const Hooks& h, const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;

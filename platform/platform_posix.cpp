@@ -1,0 +1,214 @@
+// The platform layer on Linux. The command interpreter is built in: a command
+// text is split into words by the Microsoft C runtime's rules and the program
+// is started directly, never through a shell, so no file name is interpreted.
+#include "platform/cmdline.h"
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+const int STATUS_NOT_STARTED = 127;
+const int STATUS_NONE_ENDED = 128;
+const size_t WORD_STORE_CAP = 2048;
+const int WORDS_CAP = 1024;
+
+char stdout_buffer[512];
+
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+}
+
+bool same_text_any_case(const char* a, const char* b)
+{
+    for (; *a && *b; a++, b++)
+        if (lower(*a) != lower(*b))
+            return false;
+    return *a == *b;
+}
+
+// The image name of process pid (its comm, at most 15 characters) into out.
+// False for a process that has already ended (gone, or a zombie).
+bool process_image(long pid, char* out, size_t out_cap)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char stat[512];
+    ssize_t n = read(fd, stat, sizeof stat - 1);
+    close(fd);
+    if (n <= 0)
+        return false;
+    stat[n] = '\0';
+    // "<pid> (<comm>) <state> ...": comm may itself hold ')', so take the last.
+    char* open_paren = strchr(stat, '(');
+    char* close_paren = strrchr(stat, ')');
+    if (!open_paren || !close_paren || close_paren < open_paren || close_paren[1] != ' ' ||
+        close_paren[2] == 'Z' || close_paren[2] == 'X')
+        return false;
+    size_t len = (size_t)(close_paren - open_paren - 1);
+    if (len >= out_cap)
+        return false;
+    memcpy(out, open_paren + 1, len);
+    out[len] = '\0';
+    return true;
+}
+
+// "taskkill /F /IM <image>": SIGKILL to every other process whose image name
+// equals <image> without regard to ASCII case. 0 when it ended at least one
+// process, 128 when none matched, 1 for a command it does not understand.
+int taskkill(char** words, int n)
+{
+    const char* image = nullptr;
+    for (int i = 1; i + 1 < n; i++)
+        if (same_text_any_case(words[i], "/IM"))
+            image = words[i + 1];
+    if (!image)
+        return 1;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return STATUS_NONE_ENDED;
+    pid_t self = getpid();
+    int ended = 0;
+    while (struct dirent* entry = readdir(proc)) {
+        char* end = nullptr;
+        long pid = strtol(entry->d_name, &end, 10);
+        char comm[64];
+        if (*end != '\0' || pid <= 0 || pid == self || !process_image(pid, comm, sizeof comm))
+            continue;
+        if (same_text_any_case(comm, image) && kill((pid_t)pid, SIGKILL) == 0)
+            ended++;
+    }
+    closedir(proc);
+    return ended > 0 ? 0 : STATUS_NONE_ENDED;
+}
+
+int spawn_and_wait(char** words, bool quiet_out, bool quiet_err)
+{
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return -1;
+    if (quiet_out)
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (quiet_err)
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    int err = strchr(words[0], '/') ? posix_spawn(&child, words[0], &actions, nullptr, words, environ)
+                                    : posix_spawnp(&child, words[0], &actions, nullptr, words, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (err == EAGAIN || err == ENOMEM)
+        return -1;
+    if (err != 0) {
+        fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(err));
+        return STATUS_NOT_STARTED;
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+} // namespace
+
+void platform_console_init()
+{
+    if (isatty(STDOUT_FILENO))
+        setvbuf(stdout, nullptr, _IONBF, 0);
+    else
+        setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+bool platform_program_dir(char* out, size_t out_cap)
+{
+    char path[PLATFORM_PATH_QUERY];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+    if (n <= 0 || (size_t)n >= sizeof path || out_cap < sizeof path)
+        return false;
+    path[n] = '\0';
+    char* slash = strrchr(path, '/');
+    if (!slash)
+        return false;
+    slash[1] = '\0';
+    memcpy(out, path, (size_t)(slash - path) + 2);
+    return true;
+}
+
+void platform_sleep_ms(unsigned ms)
+{
+    struct timespec left = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+void platform_local_now(LocalTime* now)
+{
+    time_t t = time(nullptr);
+    struct tm* tm = localtime(&t);
+    now->hour = tm ? tm->tm_hour : 0;
+    now->minute = tm ? tm->tm_min : 0;
+    now->second = tm ? tm->tm_sec : 0;
+}
+
+int platform_run_command(const char* text)
+{
+    static char store[WORD_STORE_CAP];
+    static char* words[WORDS_CAP];
+    int n = cmdline_split(text, store, sizeof store, words, WORDS_CAP);
+    if (n < 0)
+        return -1;
+    // The redirections "1>nul" and "2>nul" are taken out of the words.
+    bool quiet_out = false, quiet_err = false;
+    int kept = 0;
+    for (int i = 0; i < n; i++) {
+        if (same_text_any_case(words[i], "1>nul"))
+            quiet_out = true;
+        else if (same_text_any_case(words[i], "2>nul"))
+            quiet_err = true;
+        else
+            words[kept++] = words[i];
+    }
+    words[kept] = nullptr;
+    if (kept == 0)
+        return 0;
+    if (same_text_any_case(words[0], "taskkill"))
+        return taskkill(words, kept);
+    return spawn_and_wait(words, quiet_out, quiet_err);
+}
+
+bool platform_file_exists(const char* path)
+{
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+void platform_write_out(const char* text, size_t len)
+{
+    fwrite(text, 1, len, stdout);
+}
+
+void platform_write_err(const char* text, size_t len)
+{
+    fwrite(text, 1, len, stderr);
+}

@@ -1,0 +1,43 @@
+// Stand-in capture program for the end-to-end tests. It appends the argv it
+// received to "calls.log" next to itself (each argument as "<length>:<bytes>",
+// a line feed after each call), prints one line, and exits with the status in
+// STANDIN_STATUS (default 0). STANDIN_SLEEP=<s> makes it run that long first;
+// STANDIN_TOUCH=1 makes it create the output file it is given.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+int main(int argc, char** argv)
+{
+    char log[1024];
+    const char* slash = strrchr(argv[0], '/');
+    const char* backslash = strrchr(argv[0], '\\');
+    const char* sep = slash > backslash ? slash : backslash;
+    int dir_len = sep ? (int)(sep - argv[0] + 1) : 0;
+    snprintf(log, sizeof log, "%.*scalls.log", dir_len, argv[0]);
+    if (FILE* f = fopen(log, "ab")) {
+        for (int i = 0; i < argc; i++)
+            fprintf(f, "%u:%s", (unsigned)strlen(argv[i]), argv[i]);
+        fputc('\n', f);
+        fclose(f);
+    }
+    printf("standin ran\n");
+    fflush(stdout);
+    if (const char* s = getenv("STANDIN_SLEEP")) {
+#ifdef _WIN32
+        Sleep((DWORD)atoi(s) * 1000);
+#else
+        sleep((unsigned)atoi(s));
+#endif
+    }
+    if (argc > 1 && getenv("STANDIN_TOUCH"))
+        if (FILE* f = fopen(argv[1], "wb"))
+            fclose(f);
+    const char* status = getenv("STANDIN_STATUS");
+    return status ? atoi(status) : 0;
+}

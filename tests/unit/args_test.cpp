@@ -1,0 +1,102 @@
+#include "launcher/args.h"
+#include "launcher/numbers.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+Invocation classify(std::vector<const char*> args)
+{
+    args.insert(args.begin(), "quellatorbin");
+    return args_classify((int)args.size(), args.data());
+}
+
+struct ClassifyCase {
+    std::vector<const char*> args;
+    Invocation want; // file, source id, instance, time, stop, fixed name
+};
+
+TEST(Args, ClassifiesByFormLastOneWins)
+{
+    const ClassifyCase cases[] = {
+        {{}, {0, 0, 0, 0, 0, 0}},
+        {{"rec.ts", "@400", "I2", "21:00-21:30"}, {1, 0x400, 2, 4, 0, 0}},
+        {{"21:00-21:30", "I2", "@400", "rec.ts"}, {4, 0x400, 2, 1, 0, 0}},
+        {{"i2", "sto", "x"}, {0, 0, 0, 0, 0, 0}},
+        {{"STOP"}, {0, 0, 0, 0, 1, 0}},
+        {{"Stop"}, {0, 0, 0, 0, 1, 0}},
+        {{"x", "stopnow"}, {0, 0, 0, 0, 2, 0}},
+        {{"FN"}, {0, 0, 0, 0, 0, 1}},
+        {{"a", "fname"}, {0, 0, 0, 0, 0, 2}},
+        {{"@1.5"}, {1, 0, 0, 0, 0, 0}},
+        {{"21:00.ts"}, {1, 0, 0, 0, 0, 0}},
+        {{"0x12"}, {0, 0, 0, 1, 0, 0}},
+        {{"@400", "@3ff"}, {0, 0x3FF, 0, 0, 0, 0}},
+        {{"a.ts", "b.ts", "2100", "2200"}, {2, 0, 0, 4, 0, 0}},
+        {{"I2", "I7"}, {0, 0, 7, 0, 0, 0}},
+        // "I" is capital only; "stop" wins over "fn" only by being first in the tests.
+        {{"Instop"}, {0, 0, 0, 0, 0, 0}},
+        {{"fnstop"}, {0, 0, 0, 0, 0, 1}},
+        {{""}, {0, 0, 0, 0, 0, 0}},
+    };
+    for (const ClassifyCase& c : cases) {
+        Invocation got = classify(c.args);
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        EXPECT_EQ(got.file_pos, c.want.file_pos);
+        EXPECT_EQ(got.source_id, c.want.source_id);
+        EXPECT_EQ(got.instance, c.want.instance);
+        EXPECT_EQ(got.time_pos, c.want.time_pos);
+        EXPECT_EQ(got.stop, c.want.stop);
+        EXPECT_EQ(got.fixed_name, c.want.fixed_name);
+    }
+}
+
+TEST(Args, ReadsNumbersAsTheFormatsDo)
+{
+    const struct {
+        const char* arg;
+        int32_t want;
+    } sources[] = {
+        {"@3ff", 0x3FF},           {"@3FF", 0x3FF},        {"@0x3ff", 0x3FF},
+        {"@0X3FF", 0x3FF},         {"@ 400", 0x400},       {"@+10", 0x10},
+        {"@123456789", 0x23456789}, {"@-1", -1},            {"@FFFFFFFF", -1},
+        {"@1234567890ABCDEF", (int32_t)0x90ABCDEF},        {"@400zz", 0x400},
+        {"@zz", 0},                {"@", 0},               {"@0", 0},
+        {"@0xz", 0},               {"@-", 0},
+    };
+    for (const auto& c : sources) {
+        SCOPED_TRACE(c.arg);
+        EXPECT_EQ(classify({c.arg}).source_id, c.want);
+    }
+    const struct {
+        const char* arg;
+        int32_t want;
+    } instances[] = {
+        {"I2", 2}, {"I-1", -1}, {"I 7", 7}, {"I2x", 2}, {"Ix", 0}, {"I", 0}, {"I0x5", 0},
+        {"I4294967298", 2}, {"I2147483648", INT32_MIN},
+    };
+    for (const auto& c : instances) {
+        SCOPED_TRACE(c.arg);
+        EXPECT_EQ(classify({c.arg}).instance, c.want);
+    }
+}
+
+TEST(Numbers, ScanPairNeedsSeparatorRightAfterFirstNumber)
+{
+    int32_t a = 99, b = 99;
+    EXPECT_TRUE(scan_pair("21:30", ':', 10, &a, &b));
+    EXPECT_EQ(a, 21);
+    EXPECT_EQ(b, 30);
+    EXPECT_TRUE(scan_pair("21: 5x", ':', 10, &a, &b));
+    EXPECT_EQ(b, 5);
+    a = b = 99;
+    EXPECT_FALSE(scan_pair("21 :30", ':', 10, &a, &b));
+    EXPECT_FALSE(scan_pair("21:", ':', 10, &a, &b));
+    EXPECT_FALSE(scan_pair(":30", ':', 10, &a, &b));
+    EXPECT_EQ(a, 99); // nothing is stored from a failed pair
+    EXPECT_EQ(b, 99);
+}
+
+} // namespace

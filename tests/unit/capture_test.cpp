@@ -1,0 +1,121 @@
+#include "capture/capture.h"
+
+#include "fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string STOP_TAIL = " \x82\xF0\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\n";
+
+TEST(Capture, SuffixFromInstanceNumber)
+{
+    const struct {
+        int32_t instance;
+        const char* want;
+    } cases[] = {
+        {0, ""}, {1, "1"}, {2, "2"}, {9, "9"}, {10, ":"}, {-1, "/"}, {208, ""}, {464, ""}, {-48, ""}, {256, "0"},
+    };
+    for (const auto& c : cases) {
+        char suffix[2] = {'x', 'x'};
+        capture_suffix(c.instance, suffix, sizeof suffix);
+        EXPECT_STREQ(suffix, c.want) << c.instance;
+    }
+}
+
+TEST(Capture, UnsafeSuffixesAreFound)
+{
+    for (const char* ok : {"", "1", "9", ":", "A", "~", "\x80"})
+        EXPECT_TRUE(capture_suffix_is_safe(ok)) << ok;
+    // Wildcards would end other instances; the rest split or redirect the command.
+    for (const char* bad : {"*", "?", " ", "\"", "&", "|", "<", ">", "^", "%", "/", "\\", "\t", "\x7f"})
+        EXPECT_FALSE(capture_suffix_is_safe(bad)) << bad;
+}
+
+TEST(Capture, EndInstanceRunsStopCommandAndReportsOnlyASuccess)
+{
+    const struct {
+        const char* suffix;
+        int status;
+        bool ended;
+    } cases[] = {{"", 0, true}, {"2", 0, true}, {"2", 128, false}, {"", -1, false}, {"1", 1, false}};
+    for (const auto& c : cases) {
+        const Hooks& h = fake_hooks();
+        fake.statuses = {c.status};
+        char cmd[1024];
+        EXPECT_EQ(capture_end_instance(c.suffix, cmd, sizeof cmd, h), c.ended);
+        std::string image = std::string("zarnivek") + c.suffix + ".exe";
+        EXPECT_EQ(fake.events.front(), "run:taskkill /F /IM " + image + " 1>nul 2>nul");
+        EXPECT_EQ(fake.out, c.ended ? image + STOP_TAIL : "");
+    }
+}
+
+struct NameCase {
+    const char* file;
+    std::vector<std::string> existing;
+    bool fixed;
+    const char* want; // nullptr: no name can be had
+};
+
+TEST(Capture, PicksAnOutputNameThatDoesNotExist)
+{
+    const NameCase cases[] = {
+        {"rec.ts", {}, false, "rec.ts"},
+        {"rec.ts", {"rec.ts", "rec(1).ts"}, false, "rec(2).ts"},
+        {"rec.ts", {"rec(1).ts"}, false, "rec.ts"},
+        {"rec.ts", {"rec.ts", "rec(2).ts"}, false, "rec(1).ts"},
+        {"rec.ts", {"rec.ts", "rec(1).ts", "rec(3).ts"}, false, "rec(2).ts"},
+        {"D:\\tv\\a.b.ts", {"D:\\tv\\a.b.ts"}, false, "D:\\tv\\a.b(1).ts"},
+        {"rec.", {"rec."}, false, "rec(1)."},
+        {"rec.ts", {"rec.ts"}, true, "rec.ts"},
+        {"D:\\rec2.0\\a", {"D:\\rec2.0\\a"}, false, "D:\\rec2(1).0\\a"},
+        {"/srv/tv.d/news.ts", {"/srv/tv.d/news.ts"}, false, "/srv/tv.d/news(1).ts"},
+        {".ts", {".ts"}, false, "(1).ts"},
+    };
+    for (const NameCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        fake_hooks();
+        fake.existing.insert(c.existing.begin(), c.existing.end());
+        char out[512];
+        ASSERT_TRUE(capture_pick_output_name(c.file, c.fixed, fake_hooks_exists, out, sizeof out));
+        EXPECT_STREQ(out, c.want);
+    }
+}
+
+TEST(Capture, RefusesWhenTheNextNumberedNameDoesNotFit)
+{
+    fake_hooks();
+    // 509 characters: "x...x.ts" fits 511, "x...x(1).ts" would not.
+    std::string file = std::string(506, 'x') + ".ts";
+    fake.existing.insert(file);
+    char out[512];
+    EXPECT_FALSE(capture_pick_output_name(file.c_str(), false, fake_hooks_exists, out, sizeof out));
+    // With room for one numbered name only: (1) to (9) fit, (10) does not.
+    file = std::string(505, 'x') + ".ts";
+    fake.existing = {file};
+    for (int i = 1; i <= 9; i++)
+        fake.existing.insert(std::string(505, 'x') + "(" + std::to_string(i) + ").ts");
+    EXPECT_FALSE(capture_pick_output_name(file.c_str(), false, fake_hooks_exists, out, sizeof out));
+    fake.existing.erase(std::string(505, 'x') + "(9).ts");
+    ASSERT_TRUE(capture_pick_output_name(file.c_str(), false, fake_hooks_exists, out, sizeof out));
+    EXPECT_EQ(std::string(out), std::string(505, 'x') + "(9).ts");
+    // The file argument alone too long.
+    EXPECT_FALSE(capture_pick_output_name(std::string(600, 'x').append(".ts").c_str(), true, fake_hooks_exists,
+                                          out, sizeof out));
+}
+
+TEST(Capture, CommandLineFormat)
+{
+    char cmd[1024];
+    ASSERT_TRUE(capture_command_line("/opt/q/", "", "rec.ts", 0x3ff, "2100", cmd, sizeof cmd));
+    EXPECT_STREQ(cmd, "/opt/q/zarnivek.exe \"rec.ts\" @3FF 2100");
+    ASSERT_TRUE(capture_command_line("C:\\tv\\", "2", "a b.ts", -1, "20:59:50-21:30:05", cmd, sizeof cmd));
+    EXPECT_STREQ(cmd, "C:\\tv\\zarnivek2.exe \"a b.ts\" @FFFFFFFF 20:59:50-21:30:05");
+    char small[20];
+    EXPECT_FALSE(capture_command_line("/opt/q/", "", "rec.ts", 1, "2100", small, sizeof small));
+}
+
+} // namespace

@@ -1,0 +1,207 @@
+#include "launcher/run.h"
+
+#include "fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string BANNER = "err:quellatorbin Ver.0.05\n";
+const std::string STOP_TAIL = " \x82\xF0\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\n";
+
+struct Case {
+    const char* name;
+    std::vector<const char*> args;
+    const char* settings;          // nullptr: no settings file
+    std::deque<int> statuses;      // scripted command statuses
+    std::set<std::string> existing;
+    int clock[3];
+    std::vector<std::string> events; // "$DIR" stands for the program directory
+    int status;
+};
+
+class Run : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/qbrunXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = std::string(tmpl) + "/";
+    }
+    void TearDown() override
+    {
+        unlink((dir + "quellatorbin.ini").c_str());
+        rmdir(dir.c_str());
+    }
+    void check(const Case& c)
+    {
+        SCOPED_TRACE(c.name);
+        std::string ini = dir + "quellatorbin.ini";
+        unlink(ini.c_str());
+        if (c.settings) {
+            FILE* f = fopen(ini.c_str(), "wb");
+            fputs(c.settings, f);
+            fclose(f);
+        }
+        const Hooks& h = fake_hooks();
+        fake.program_dir = dir;
+        fake.statuses = c.statuses;
+        fake.existing = c.existing;
+        fake_set_clock(c.clock[0], c.clock[1], c.clock[2]);
+        std::vector<const char*> argv = c.args;
+        argv.insert(argv.begin(), "quellatorbin");
+        int status = launcher_run((int)argv.size(), argv.data(), h);
+        std::vector<std::string> want;
+        for (std::string e : c.events) {
+            for (size_t at; (at = e.find("$DIR")) != std::string::npos;)
+                e.replace(at, 4, dir);
+            want.push_back(e);
+        }
+        EXPECT_EQ(fake.events, want);
+        EXPECT_EQ(status, c.status);
+    }
+    std::string dir;
+};
+
+const char* const KILL = "run:taskkill /F /IM zarnivek.exe 1>nul 2>nul";
+const char* const KILL2 = "run:taskkill /F /IM zarnivek2.exe 1>nul 2>nul";
+
+TEST_F(Run, RequiredArgumentsAndEarlyEnds)
+{
+    const Case cases[] = {
+        {"no arguments", {}, "", {}, {}, {12, 0, 0},
+         {BANNER, "out:Not enough Parameter! (0,0,0)\n", "sleep:6000"}, 1},
+        {"file and source only", {"rec.ts", "@400"}, "", {}, {}, {12, 0, 0},
+         {BANNER, "out:Not enough Parameter! (400,0,1)\n", "sleep:6000"}, 1},
+        {"mapped to 0", {"2100", "@400", "rec.ts"}, "@400,0\n", {}, {}, {12, 0, 0},
+         {BANNER, "out:Not enough Parameter! (0,1,3)\n", "sleep:6000"}, 1},
+        {"unreadable source id is missing", {"@zz", "2100", "rec.ts"}, "", {}, {}, {12, 0, 0},
+         {BANNER, "out:Not enough Parameter! (0,2,3)\n", "sleep:6000"}, 1},
+        {"missing settings file", {"rec.ts", "@400", "2100"}, nullptr, {}, {}, {12, 0, 0},
+         {BANNER, "out:Cannot open '$DIRquellatorbin.ini'\n", "sleep:6000"}, 1},
+        {"missing settings file ends a stop too", {"stop"}, nullptr, {}, {}, {12, 0, 0},
+         {BANNER, "out:Cannot open '$DIRquellatorbin.ini'\n", "sleep:6000"}, 1},
+        {"stop that ended nothing", {"stop"}, "", {128}, {}, {12, 0, 0}, {BANNER, KILL}, 1},
+        {"stop that ended one", {"I2", "Stop"}, "", {0}, {}, {12, 0, 0},
+         {BANNER, KILL2, "out:zarnivek2.exe" + STOP_TAIL}, 1},
+        {"stop follows the settings offset", {"stop", "I2"}, "I1\n", {0}, {}, {12, 0, 0},
+         {BANNER, "run:taskkill /F /IM zarnivek1.exe 1>nul 2>nul", "out:zarnivek1.exe" + STOP_TAIL}, 1},
+        {"wildcard suffix refused before a stop", {"stop", "I-6"}, "", {}, {}, {12, 0, 0},
+         {BANNER, "out:Bad instance number -6: its image name zarnivek*.exe cannot be used\n", "sleep:6000"}, 1},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+TEST_F(Run, LaunchesTheCaptureProgram)
+{
+    const Case cases[] = {
+        {"plain launch", {"rec.ts", "@3ff", "2100"}, "", {128, 7}, {}, {12, 0, 0},
+         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @3FF 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @3FF 2100"}, 7},
+        {"instance 2", {"rec.ts", "@3ff", "2100", "I2"}, "", {128, 0}, {}, {12, 0, 0},
+         {BANNER, KILL2, "out:$DIRzarnivek2.exe \"rec.ts\" @3FF 2100\n", "run:$DIRzarnivek2.exe \"rec.ts\" @3FF 2100"}, 0},
+        {"mapping and margins", {"@400", "a b.ts", "21:00-21:30"}, "M10,5\n@400,20\n", {128, 0}, {}, {20, 59, 30},
+         {BANNER, "out:                      \r", KILL, "out:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05\n",
+          "run:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05"}, 0},
+        {"stale instance ended, then a pause", {"rec.ts", "@1", "2100"}, "", {0, 0}, {}, {12, 0, 0},
+         {BANNER, KILL, "out:zarnivek.exe" + STOP_TAIL, "sleep:3000", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n",
+          "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
+        {"existing file numbered", {"rec.ts", "@1", "2100"}, "", {128, 0}, {"rec.ts", "rec(1).ts"}, {12, 0, 0},
+         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec(2).ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec(2).ts\" @1 2100"}, 0},
+        {"fixed name", {"rec.ts", "@1", "2100", "fn"}, "", {128, 0}, {"rec.ts"}, {12, 0, 0},
+         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
+        {"interpreter not started", {"rec.ts", "@1", "2100"}, "", {128, -1}, {}, {12, 0, 0},
+         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, -1},
+        {"source id FFFFFFFF", {"rec.ts", "@-1", "2100"}, "@FFFFFFFF,1\n", {128, 0}, {}, {12, 0, 0},
+         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100\n",
+          "run:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100"}, 0},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+TEST_F(Run, WaitsForTheLaunchMomentBeforeStopping)
+{
+    Case c = {"countdown", {"rec.ts", "@1", "21:00-21:30"}, "", {128, 0}, {}, {20, 59, 39}, {}, 0};
+    c.events.push_back(BANNER);
+    for (int i = 0; i < 10; i++) {
+        c.events.push_back("out:Please wait...1   \r");
+        c.events.push_back("sleep:100");
+    }
+    for (const char* e : {"out:                      \r", KILL, "out:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00\n",
+                          "run:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00"})
+        c.events.push_back(e);
+    check(c);
+}
+
+TEST_F(Run, RefusesBadInputBeforeAnyWaitStopOrLaunch)
+{
+    const struct {
+        std::vector<const char*> args;
+        const char* message;
+    } cases[] = {
+        {{"rec.ts", "@1", "21:"}, "Bad time argument '21:': expected HH:MM-HH:MM\n"},
+        {{"rec.ts", "@1", "21:00-"}, "Bad time argument '21:00-': expected HH:MM-HH:MM\n"},
+        {{"rec.ts", "@1", "21:xx"}, "Bad time argument '21:xx': expected HH:MM-HH:MM\n"},
+        {{"rec.ts", "@1", "24:30"}, "Bad time argument '24:30': the clock never shows its start\n"},
+        {{"rec.ts", "@1", "9:75-10:00"}, "Bad time argument '9:75-10:00': the clock never shows its start\n"},
+        {{"rec.ts", "@1", "21:00-2000000000:2000000000"},
+         "Bad time argument '21:00-2000000000:2000000000': its window text is longer than 31 characters\n"},
+        {{"rec.ts", "@1", "12345678901234567890123456789012"},
+         "Bad time argument '12345678901234567890123456789012': its window text is longer than 31 characters\n"},
+        {{"rec.ts", "@1", "2100&calc"}, "Bad time argument '2100&calc': it holds a blank or one of \" & | < > ^ %\n"},
+        {{"rec.ts", "@1", "21 00"}, "Bad time argument '21 00': it holds a blank or one of \" & | < > ^ %\n"},
+        {{"a\"b.ts", "@1", "2100"}, "Bad file argument 'a\"b.ts': it holds a double quotation mark\n"},
+        {{"C:\\tv.d\\", "@1", "2100"}, "Bad file argument 'C:\\tv.d\\': it ends with a backslash\n"},
+        {{"I-16", "rec.ts", "@1", "2100"}, "Bad instance number -16: its image name zarnivek .exe cannot be used\n"},
+        {{"I15", "rec.ts", "@1", "2100"}, "Bad instance number 15: its image name zarnivek?.exe cannot be used\n"},
+    };
+    for (const auto& r : cases) {
+        Case c = {r.args[2], r.args, "", {}, {}, {20, 0, 0}, {BANNER, std::string("out:") + r.message, "sleep:6000"}, 1};
+        check(c);
+    }
+    std::string long_name = std::string(600, 'x') + ".ts";
+    Case c = {"long file", {long_name.c_str(), "@1", "2100"}, "", {}, {}, {20, 0, 0},
+              {BANNER, "out:Bad file argument '" + long_name.substr(0, 300) + "...': longer than 511 characters\n",
+               "sleep:6000"}, 1};
+    check(c);
+}
+
+TEST_F(Run, RefusesWhenNoOutputNameIsLeftOrTheDirectoryIsUnknown)
+{
+    std::string name = std::string(506, 'x') + ".ts";
+    Case c = {"no free name", {name.c_str(), "@1", "2100"}, "", {128}, {name}, {12, 0, 0},
+              {BANNER, KILL, "out:No free output name for '" + name + "': every numbered name within 511 characters exists\n",
+               "sleep:6000"}, 1};
+    check(c);
+
+    const Hooks& h = fake_hooks();
+    fake.program_dir_ok = false;
+    const char* argv[] = {"quellatorbin", "rec.ts", "@1", "2100"};
+    EXPECT_EQ(launcher_run(4, argv, h), 1);
+    EXPECT_EQ(fake.events, (std::vector<std::string>{
+                               BANNER,
+                               "out:Cannot find the program directory, or its path is longer than 254 characters\n",
+                               "sleep:6000"}));
+}
+
+TEST_F(Run, HelpNeedsNoSettingsFile)
+{
+    for (const char* arg : {"--help", "/?"}) {
+        const Hooks& h = fake_hooks();
+        fake.program_dir = dir;
+        const char* argv[] = {"quellatorbin", arg};
+        EXPECT_EQ(launcher_run(2, argv, h), 0);
+        ASSERT_EQ(fake.events.size(), 1u);
+        EXPECT_EQ(fake.out.rfind("usage: quellatorbin", 0), 0u);
+        EXPECT_TRUE(fake.sleeps.empty());
+    }
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <string>
+
+namespace {
+
+struct Result {
+    int32_t source_id;
+    int32_t instance;
+    int lead;
+    int trail;
+};
+
+// Applies the bytes of a settings file to a run with the given source id and
+// instance number; margins start at 0.
+Result apply(const std::string& bytes, int32_t source_id, int32_t instance)
+{
+    FILE* f = tmpfile();
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    rewind(f);
+    Invocation inv = {};
+    inv.source_id = source_id;
+    inv.instance = instance;
+    Margins m = {0, 0};
+    settings_apply(f, &inv, &m);
+    fclose(f);
+    return Result{inv.source_id, inv.instance, m.lead, m.trail};
+}
+
+struct Case {
+    const char* name;
+    std::string file;
+    int32_t source_id, instance;
+    Result want;
+};
+
+TEST(Settings, AppliesLinesInOrder)
+{
+    const Case cases[] = {
+        {"empty file", "", 0x400, 3, {0x400, 3, 0, 0}},
+        {"worked example", "I2\nM10,5\n@3FF,1\n@400,20\nM0,0\n", 0x400, 3, {0x20, 1, 10, 5}},
+        {"margins clamped", "M45,-3\n", 1, 0, {1, 0, 30, 0}},
+        {"later M overrides", "M5,6\nM7,8\n", 1, 0, {1, 0, 7, 8}},
+        {"M with one number keeps trail", "M5,6\nM9\n", 1, 0, {1, 0, 9, 6}},
+        {"M with no first number ignored", "M5,6\nM,9\nMx\n", 1, 0, {1, 0, 5, 6}},
+        {"I1 on 1 gives 0", "I1\n", 1, 1, {1, 0, 0, 0}},
+        {"I1 on 3 gives 2", "I1\n", 1, 3, {1, 2, 0, 0}},
+        {"I1 on 0 stays 0", "I1\n", 1, 0, {1, 0, 0, 0}},
+        {"two I1 on 3", "I1\nI1\n", 1, 3, {1, 1, 0, 0}},
+        {"two I1 on 1", "I1\nI1\n", 1, 1, {1, 0, 0, 0}},
+        {"negative offset raises", "I-2\n", 1, 0, {1, 2, 0, 0}},
+        {"I with no number ignored", "I\nIx\nI1\n", 1, 3, {1, 2, 0, 0}},
+        {"I offset wraps, no overflow", "I-2147483647\n", 1, 5, {1, 0, 0, 0}},
+        {"14 characters then I5", "xxxxxxxxxxxxxxI5\n", 1, 9, {1, 4, 0, 0}},
+        {"line of exactly 14, then its line feed", "M1234567890123\nI1\n", 1, 3, {1, 2, 30, 0}},
+        {"18-character mapping line", "@12345678,9ABCDEF0\n", 0x12345678, 0, {0x9ABC, 0, 0, 0}},
+        {"rest of long line is its own piece", "@12345678,9ABCI1\n", 0x12345678, 3, {0x9ABC, 3, 0, 0}},
+        {"mapping ignored while source id 0", "@0,5\n", 0, 0, {0, 0, 0, 0}},
+        {"mapping ignored for negative id", "@FFFFFFFF,5\n", -1, 0, {-1, 0, 0, 0}},
+        {"mapping to 0", "@400,0\n", 0x400, 0, {0, 0, 0, 0}},
+        {"mappings never chain", "@400,401\n@401,402\n", 0x400, 0, {0x401, 0, 0, 0}},
+        {"unreadable mapping ignored", "@400\n@400,\n@zz,1\n@400,7\n", 0x400, 0, {7, 0, 0, 0}},
+        {"CR LF lines", "I1\r\nM3,4\r\n", 1, 3, {1, 2, 3, 4}},
+        {"CR inside a piece is dropped", "M1\r2,3\n", 1, 0, {1, 0, 12, 3}},
+        {"Ctrl-Z ends the file", "I1\n\x1aI1\n", 1, 3, {1, 2, 0, 0}},
+        {"Ctrl-Z inside a line", "M5\x1a,7\n", 1, 0, {1, 0, 5, 0}},
+        {"no final line feed acts once", "I1\nI1", 1, 5, {1, 3, 0, 0}},
+        {"lower case and blanks ignored", "i1\nm5,5\n I1\n", 1, 3, {1, 3, 0, 0}},
+        {"NUL byte ends the piece's text", std::string("M4\0,9\nI1\n", 9), 1, 3, {1, 2, 4, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Result got = apply(c.file, c.source_id, c.instance);
+        EXPECT_EQ(got.source_id, c.want.source_id);
+        EXPECT_EQ(got.instance, c.want.instance);
+        EXPECT_EQ(got.lead, c.want.lead);
+        EXPECT_EQ(got.trail, c.want.trail);
+    }
+}
+
+TEST(Settings, MissingFileOrDirectoryCannotBeRead)
+{
+    Invocation inv = {};
+    Margins m = {0, 0};
+    EXPECT_FALSE(settings_read("/nonexistent/quellatorbin.ini", &inv, &m));
+    EXPECT_FALSE(settings_read("/", &inv, &m));
+}
+
+TEST(Settings, ReadsAFileFromDisk)
+{
+    char path[] = "/tmp/qbsettingsXXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "M7,8\r\nI1\r\n", 10), 10);
+    close(fd);
+    Invocation inv = {};
+    inv.instance = 2;
+    Margins m = {0, 0};
+    EXPECT_TRUE(settings_read(path, &inv, &m));
+    unlink(path);
+    EXPECT_EQ(inv.instance, 1);
+    EXPECT_EQ(m.lead, 7);
+    EXPECT_EQ(m.trail, 8);
+}
+
+} // namespace

@@ -1,0 +1,91 @@
+#include "timing/window.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct Case {
+    const char* arg;
+    int lead, trail;
+    const char* text;   // nullptr: refused
+    int launch_h, launch_m, launch_s; // -1: no launch moment (no wait or unreachable)
+};
+
+TEST(Window, FormsWindowTextAndLaunchMoment)
+{
+    const Case cases[] = {
+        {"21:00-21:30", 0, 0, "21:00:00-21:30:00", 20, 59, 40},
+        {"21:00-21:30", 10, 5, "20:59:50-21:30:05", 20, 59, 30},
+        {"0:00-0:30", 30, 0, "23:59:30-00:30:00", 23, 59, 10},
+        {"21:00", 0, 0, "21:00:00-21:00:00", 20, 59, 40},
+        {"2100", 0, 0, "2100", -1, -1, -1},
+        {"2100", 30, 30, "2100", -1, -1, -1},
+        {"21:00-123:5", 0, 0, "21:00:00-123:05:00", 20, 59, 40},
+        {"21:30-22:00", 1, 30, "21:29:59-22:00:30", 21, 29, 39},
+        {"7:5-8:0", 0, 0, "07:05:00-08:00:00", 7, 4, 40},
+        {"24:00-1:00", 0, 0, "24:00:00-01:00:00", 23, 59, 40},
+        {"9:60-10:00", 0, 0, "09:60:00-10:00:00", 9, 59, 40},
+        // The end is written as read, never carried.
+        {"23:50-23:75", 0, 20, "23:50:00-23:75:20", 23, 49, 40},
+        {"21: 00-21: 30", 0, 0, "21:00:00-21:30:00", 20, 59, 40},
+        // Unreadable start or end.
+        {"21:", 0, 0, nullptr, -1, -1, -1},
+        {"21:00-", 0, 0, nullptr, -1, -1, -1},
+        {"21:xx", 0, 0, nullptr, -1, -1, -1},
+        {"21:00-22", 0, 0, nullptr, -1, -1, -1},
+        // Too long for 31 characters.
+        {"1234567890:1234567890-1:1", 0, 0, nullptr, 0, 0, 0},
+        {"12345678901234567890123456789012", 0, 0, nullptr, -1, -1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.arg) + " L=" + std::to_string(c.lead) + " T=" + std::to_string(c.trail));
+        char text[32];
+        bool ok = timing_make_window_text(c.arg, c.lead, c.trail, text, sizeof text);
+        if (!c.text) {
+            EXPECT_FALSE(ok);
+            continue;
+        }
+        ASSERT_TRUE(ok);
+        EXPECT_STREQ(text, c.text);
+        EXPECT_EQ(timing_is_window(c.arg), c.launch_h >= 0);
+        if (c.launch_h < 0)
+            continue;
+        Window w;
+        ASSERT_TRUE(timing_read_window(c.arg, &w));
+        LaunchMoment at;
+        ASSERT_TRUE(timing_launch_moment(w, c.lead, &at));
+        EXPECT_EQ(at.hour, c.launch_h);
+        EXPECT_EQ(at.minute, c.launch_m);
+        EXPECT_EQ(at.second, c.launch_s);
+    }
+}
+
+TEST(Window, StartsTheClockNeverShowsAreFound)
+{
+    const struct {
+        const char* arg;
+        bool reachable;
+    } cases[] = {
+        {"24:00", true},  {"9:60", true},   {"0:00", true},   {"23:59", true},
+        {"24:30", false}, {"9:75", false},  {"25:00", false}, {"0:61", false},
+        {"99:00", false}, {"4294967295:30", false}, // reads as -1:30
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arg);
+        Window w;
+        ASSERT_TRUE(timing_read_window(c.arg, &w));
+        LaunchMoment at;
+        EXPECT_EQ(timing_launch_moment(w, 0, &at), c.reachable);
+    }
+}
+
+TEST(Window, TextAlwaysTerminatedWhenRefused)
+{
+    char text[8];
+    EXPECT_FALSE(timing_make_window_text("21:00-21:30", 0, 0, text, sizeof text));
+    EXPECT_LT(strlen(text), sizeof text);
+}
+
+} // namespace

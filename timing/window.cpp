@@ -1,0 +1,66 @@
+// Window forming: whole-minute windows become second-precise window texts,
+// widened by the margins from the settings file.
+#include "timing/window.h"
+
+#include "launcher/numbers.h"
+
+#include <stdio.h>
+#include <string.h>
+
+bool timing_is_window(const char* time_arg)
+{
+    return strchr(time_arg, ':') != nullptr;
+}
+
+bool timing_read_window(const char* time_arg, Window* w)
+{
+    const char* dash = strchr(time_arg, '-');
+    const char* end = dash ? dash + 1 : time_arg;
+    return scan_pair(end, ':', 10, &w->end_hour, &w->end_minute) &&
+           scan_pair(time_arg, ':', 10, &w->start_hour, &w->start_minute);
+}
+
+// One minute back from the start; below minute 0 the hour goes back, and
+// below hour 0 it becomes 23. Written so that no subtraction can overflow.
+static void minute_before(const Window& w, int* hour, int* minute)
+{
+    if (w.start_minute >= 1) {
+        *hour = w.start_hour;
+        *minute = w.start_minute - 1;
+    } else {
+        *hour = w.start_hour >= 1 ? w.start_hour - 1 : 23;
+        *minute = 59;
+    }
+}
+
+bool timing_launch_moment(const Window& w, int lead, LaunchMoment* at)
+{
+    int hour = 0, minute = 0;
+    minute_before(w, &hour, &minute);
+    if (hour < 0 || hour > 23 || minute > 59)
+        return false;
+    at->hour = hour;
+    at->minute = minute;
+    at->second = 40 - lead;
+    return true;
+}
+
+bool timing_make_window_text(const char* time_arg, int lead, int trail, char* out, size_t out_cap)
+{
+    int n = 0;
+    if (!timing_is_window(time_arg)) {
+        n = snprintf(out, out_cap, "%s", time_arg);
+    } else {
+        Window w;
+        if (!timing_read_window(time_arg, &w))
+            return false;
+        int hour = w.start_hour, minute = w.start_minute, second = 0;
+        if (lead > 0) {
+            minute_before(w, &hour, &minute);
+            second = 60 - lead;
+        }
+        n = snprintf(out, out_cap, "%02d:%02d:%02d-%02d:%02d:%02d", hour, minute, second,
+                     (int)w.end_hour, (int)w.end_minute, trail);
+    }
+    return n >= 0 && (size_t)n < out_cap;
+}
