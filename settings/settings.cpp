@@ -83,14 +83,23 @@ void settings_apply(FILE* file, Invocation* inv, Margins* margins)
             return;
 }
 
+// Only a regular file holds settings. A directory opens for reading on some
+// systems; opening a FIFO blocks until a writer comes, and a device such as
+// /dev/zero never ends: each of them would hang the run.
+static bool is_regular(const struct stat& st)
+{
+    return (st.st_mode & S_IFMT) == S_IFREG;
+}
+
 bool settings_read(const char* path, Invocation* inv, Margins* margins)
 {
+    struct stat st;
+    if (stat(path, &st) != 0 || !is_regular(st))
+        return false;
     FILE* file = fopen(path, "rb");
     if (!file)
         return false;
-    // A directory opens for reading on some systems; it is no settings file.
-    struct stat st;
-    if (fstat(fileno(file), &st) != 0 || (st.st_mode & S_IFMT) == S_IFDIR) {
+    if (fstat(fileno(file), &st) != 0 || !is_regular(st)) {
         fclose(file);
         return false;
     }

@@ -23,5 +23,6 @@ struct Margins {
 void settings_apply(FILE* file, Invocation* inv, Margins* margins);
 
 /// Opens path, applies it as settings_apply does, and closes it.
-/// Returns false when the file cannot be opened for reading.
+/// Returns false when the file cannot be opened for reading or is not a
+/// regular file (a directory, a FIFO, a device).
 bool settings_read(const char* path, Invocation* inv, Margins* margins);

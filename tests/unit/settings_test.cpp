@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <string>
 
@@ -83,12 +84,24 @@ TEST(Settings, AppliesLinesInOrder)
     }
 }
 
-TEST(Settings, MissingFileOrDirectoryCannotBeRead)
+// Nothing but a regular file is read: a FIFO would block the run until a
+// writer comes, /dev/zero would never end.
+TEST(Settings, OnlyARegularFileIsRead)
 {
-    Invocation inv = {};
-    Margins m = {0, 0};
-    EXPECT_FALSE(settings_read("/nonexistent/quellatorbin.ini", &inv, &m));
-    EXPECT_FALSE(settings_read("/", &inv, &m));
+    char dir[] = "/tmp/qbsettingsXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string fifo = std::string(dir) + "/fifo", loop = std::string(dir) + "/loop";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
+    for (const std::string& path : {std::string("/nonexistent/quellatorbin.ini"), std::string("/"), fifo, loop,
+                                    std::string("/dev/zero")}) {
+        Invocation inv = {};
+        Margins m = {0, 0};
+        EXPECT_FALSE(settings_read(path.c_str(), &inv, &m)) << path;
+    }
+    unlink(fifo.c_str());
+    unlink(loop.c_str());
+    rmdir(dir);
 }
 
 TEST(Settings, ReadsAFileFromDisk)
