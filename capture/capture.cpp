@@ -42,6 +42,9 @@ bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const H
 bool capture_pick_output_name(const char* file_arg, bool fixed, bool (*exists)(const char*), char* out,
                               size_t out_cap)
 {
+    if (out_cap == 0)
+        return false;
+    out[0] = '\0';
     const char* dot = strrchr(file_arg, '.');
     if (!dot)
         return false;

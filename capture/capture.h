@@ -29,8 +29,9 @@ bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const H
 ///   rec.ts (exists) -> rec(1).ts      rec.ts, rec(1).ts exist -> rec(2).ts
 ///   D:\tv\a.b.ts    -> D:\tv\a.b(1).ts    rec. -> rec(1).
 ///   D:\rec2.0\a     -> D:\rec2(1).0\a
-/// Returns false when no name can be had: a candidate does not fit out_cap,
-/// or the counter would pass its largest value.
+/// Returns false when no name can be had: the file argument holds no '.', a
+/// candidate does not fit out_cap, or the counter would pass its largest
+/// value. out is NUL-terminated in every case (out_cap > 0).
 bool capture_pick_output_name(const char* file_arg, bool fixed, bool (*exists)(const char*), char* out,
                               size_t out_cap);
 

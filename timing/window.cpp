@@ -47,6 +47,9 @@ bool timing_launch_moment(const Window& w, int lead, LaunchMoment* at)
 
 bool timing_make_window_text(const char* time_arg, int lead, int trail, char* out, size_t out_cap)
 {
+    if (out_cap == 0)
+        return false;
+    out[0] = '\0'; // a refused window leaves an empty text, never stale bytes
     int n = 0;
     if (!timing_is_window(time_arg)) {
         n = snprintf(out, out_cap, "%s", time_arg);

@@ -38,5 +38,6 @@ bool timing_launch_moment(const Window& w, int lead, LaunchMoment* at);
 ///   21:00        L=0  T=0  ->  21:00:00-21:00:00
 ///   21:00-123:5  L=0  T=0  ->  21:00:00-123:05:00
 /// Without a ':' the text is copied unchanged: 2100 -> 2100.
-/// False when the window cannot be read or the text does not fit.
+/// False when the window cannot be read or the text does not fit; out is
+/// NUL-terminated in every case (out_cap > 0).
 bool timing_make_window_text(const char* time_arg, int lead, int trail, char* out, size_t out_cap);

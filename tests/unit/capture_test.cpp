@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
 #include <string>
 #include <vector>
 
@@ -102,9 +103,13 @@ TEST(Capture, RefusesWhenTheNextNumberedNameDoesNotFit)
     fake.existing.erase(std::string(505, 'x') + "(9).ts");
     ASSERT_TRUE(capture_pick_output_name(file.c_str(), false, fake_hooks_exists, out, sizeof out));
     EXPECT_EQ(std::string(out), std::string(505, 'x') + "(9).ts");
-    // The file argument alone too long.
-    EXPECT_FALSE(capture_pick_output_name(std::string(600, 'x').append(".ts").c_str(), true, fake_hooks_exists,
-                                          out, sizeof out));
+    // The file argument alone too long, and one with no '.': refused, with
+    // the buffer still a text.
+    for (const std::string& bad : {std::string(600, 'x').append(".ts"), std::string("rec")}) {
+        memset(out, 'x', sizeof out);
+        EXPECT_FALSE(capture_pick_output_name(bad.c_str(), true, fake_hooks_exists, out, sizeof out));
+        EXPECT_NE(memchr(out, '\0', sizeof out), nullptr);
+    }
 }
 
 TEST(Capture, CommandLineFormat)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
 #include <string>
 
 namespace {
@@ -83,9 +84,13 @@ TEST(Window, StartsTheClockNeverShowsAreFound)
 
 TEST(Window, TextAlwaysTerminatedWhenRefused)
 {
-    char text[8];
-    EXPECT_FALSE(timing_make_window_text("21:00-21:30", 0, 0, text, sizeof text));
-    EXPECT_LT(strlen(text), sizeof text);
+    // Too long for the buffer, unreadable, no ':' and too long.
+    for (const char* arg : {"21:00-21:30", "21:", "21:00-", "123456789"}) {
+        char text[8];
+        memset(text, 'x', sizeof text);
+        EXPECT_FALSE(timing_make_window_text(arg, 0, 0, text, sizeof text)) << arg;
+        EXPECT_NE(memchr(text, '\0', sizeof text), nullptr) << arg;
+    }
 }
 
 } // namespace
