@@ -6,7 +6,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 4) {
-        fprintf(stderr, "usage: zarnivek OUTPUT @SOURCE WINDOW\n");
+        (void)fprintf(stderr, "usage: zarnivek OUTPUT @SOURCE WINDOW\n");
         return 2;
     }
     printf("zarnivek: would record source %s during %s into '%s'\n", argv[2], argv[3], argv[1]);
@@ -15,6 +15,6 @@ int main(int argc, char** argv)
         perror(argv[1]);
         return 3;
     }
-    fprintf(out, "demo recording of source %s during %s\n", argv[2], argv[3]);
-    return fclose(out) == 0 ? 0 : 3;
+    bool written = fprintf(out, "demo recording of source %s during %s\n", argv[2], argv[3]) > 0;
+    return fclose(out) == 0 && written ? 0 : 3;
 }

@@ -34,7 +34,7 @@ const char* scan_number(const char* s, int base, int32_t* value)
     if (digit_value(*s, base) < 0)
         return nullptr;
     uint32_t v = 0;
-    for (int d; (d = digit_value(*s, base)) >= 0; s++)
+    for (int d = digit_value(*s, base); d >= 0; d = digit_value(*++s, base))
         v = v * (uint32_t)base + (uint32_t)d;
     if (negative)
         v = 0u - v;

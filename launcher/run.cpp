@@ -57,9 +57,11 @@ static bool is_help(int argc, const char* const* argv)
 // hold what the command interpreter would split or act on.
 static bool time_text_is_safe(const char* text)
 {
-    for (const unsigned char* p = (const unsigned char*)text; *p; p++)
-        if (*p <= ' ' || *p == 0x7F || strchr("\"&|<>^%", *p))
+    for (const char* p = text; *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c <= ' ' || c == 0x7F || strchr("\"&|<>^%", c))
             return false;
+    }
     return true;
 }
 
@@ -83,7 +85,7 @@ static bool check_arguments(const char* file_arg, const char* time_arg, int lead
         return false;
     }
     if (timing_is_window(time_arg)) {
-        Window w;
+        Window w = {};
         if (!timing_read_window(time_arg, &w)) {
             say(h, "Bad time argument '%.300s': expected HH:MM-HH:MM\n", time_arg);
             return false;
@@ -134,7 +136,8 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
     Invocation inv = args_classify(argc, argv);
 
     // 4. Settings file.
-    snprintf(settings_path, sizeof settings_path, "%s%s", program_dir, SETTINGS_NAME);
+    // Always fits: the directory is at most PLATFORM_PATH_QUERY - 1 characters.
+    (void)snprintf(settings_path, sizeof settings_path, "%s%s", program_dir, SETTINGS_NAME);
     if (!settings_read(settings_path, &inv, &margins)) {
         say(h, "Cannot open '%s'\n", settings_path);
         return fail(h);

@@ -17,7 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
-extern char** environ;
+extern char** environ; // NOLINT(readability-redundant-declaration): POSIX declares it in no header
 
 namespace {
 
@@ -46,7 +46,7 @@ bool same_text_any_case(const char* a, const char* b)
 bool process_image(long pid, char* out, size_t out_cap)
 {
     char path[64];
-    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    (void)snprintf(path, sizeof path, "/proc/%ld/stat", pid); // fits: a long has at most 20 digits
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -115,7 +115,7 @@ int spawn_and_wait(char** words, bool quiet_out, bool quiet_err)
     if (err == EAGAIN || err == ENOMEM)
         return -1;
     if (err != 0) {
-        fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(err));
+        (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(err));
         return STATUS_NOT_STARTED;
     }
     int status = 0;
@@ -133,11 +133,12 @@ int spawn_and_wait(char** words, bool quiet_out, bool quiet_err)
 
 void platform_console_init()
 {
+    // A stream the C library cannot set up so keeps its default buffering.
     if (isatty(STDOUT_FILENO))
-        setvbuf(stdout, nullptr, _IONBF, 0);
+        (void)setvbuf(stdout, nullptr, _IONBF, 0);
     else
-        setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-    setvbuf(stderr, nullptr, _IONBF, 0);
+        (void)setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    (void)setvbuf(stderr, nullptr, _IONBF, 0);
 }
 
 bool platform_program_dir(char* out, size_t out_cap)
@@ -199,16 +200,16 @@ int platform_run_command(const char* text)
 
 bool platform_file_exists(const char* path)
 {
-    struct stat st;
+    struct stat st = {};
     return stat(path, &st) == 0;
 }
 
 void platform_write_out(const char* text, size_t len)
 {
-    fwrite(text, 1, len, stdout);
+    (void)fwrite(text, 1, len, stdout); // a console write has no one to report to
 }
 
 void platform_write_err(const char* text, size_t len)
 {
-    fwrite(text, 1, len, stderr);
+    (void)fwrite(text, 1, len, stderr);
 }

@@ -93,17 +93,17 @@ static bool is_regular(const struct stat& st)
 
 bool settings_read(const char* path, Invocation* inv, Margins* margins)
 {
-    struct stat st;
+    struct stat st = {};
     if (stat(path, &st) != 0 || !is_regular(st))
         return false;
     FILE* file = fopen(path, "rb");
     if (!file)
         return false;
     if (fstat(fileno(file), &st) != 0 || !is_regular(st)) {
-        fclose(file);
+        (void)fclose(file);
         return false;
     }
     settings_apply(file, inv, margins);
-    fclose(file);
+    (void)fclose(file); // opened for reading: nothing is lost when closing fails
     return true;
 }

@@ -16,7 +16,7 @@ WaitStep timing_wait_step(const LocalTime& now, const LaunchMoment& at)
 void timing_wait_for_launch(const LaunchMoment& at, const Hooks& h)
 {
     for (;;) {
-        LocalTime now;
+        LocalTime now = {0, 0, 0};
         h.local_now(&now);
         WaitStep step = timing_wait_step(now, at);
         if (step.pause_ms == 0)

@@ -54,7 +54,7 @@ bool timing_make_window_text(const char* time_arg, int lead, int trail, char* ou
     if (!timing_is_window(time_arg)) {
         n = snprintf(out, out_cap, "%s", time_arg);
     } else {
-        Window w;
+        Window w = {};
         if (!timing_read_window(time_arg, &w))
             return false;
         int hour = w.start_hour, minute = w.start_minute, second = 0;
