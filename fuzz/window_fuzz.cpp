@@ -1,0 +1,91 @@
+// Window forming. The first two input bytes give the lead and trail margins
+// (0 to 30, as the settings reader leaves them), the rest up to a NUL byte is
+// the time argument.
+//
+// Properties: the window text always fits its 32 bytes and is NUL-terminated,
+// also when it is refused; a text without ':' is handed on unchanged exactly
+// when it fits; a formed window reads back as the start (or the minute before
+// it), 60 - lead seconds, and the end and trail as given; a launch moment lies
+// on the clock (0-23, 0-59, second 40 - lead), one minute before a start that
+// is on the clock, and the wait leaves at once at that moment.
+#include "launcher/limits.h"
+#include "timing/wait.h"
+#include "timing/window.h"
+
+#include "check.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <string>
+
+namespace {
+
+const size_t GUARD = 16;
+
+void check_launch(const Window& w, int lead)
+{
+    LaunchMoment at = {-1, -1, -1};
+    if (!timing_launch_moment(w, lead, &at))
+        return;
+    FUZZ_CHECK(at.hour >= 0 && at.hour <= 23 && at.minute >= 0 && at.minute <= 59);
+    FUZZ_CHECK(at.second == 40 - lead && at.second >= 10 && at.second <= 40);
+    if (w.start_hour >= 0 && w.start_hour <= 23 && w.start_minute >= 0 && w.start_minute <= 59) {
+        int start = w.start_hour * 60 + w.start_minute;
+        FUZZ_CHECK((at.hour * 60 + at.minute + 1) % 1440 == start);
+    }
+    LocalTime now = {at.hour, at.minute, at.second};
+    WaitStep go = timing_wait_step(now, at);
+    FUZZ_CHECK(go.pause_ms == 0);
+    now.second = at.second - 1;
+    WaitStep last = timing_wait_step(now, at);
+    FUZZ_CHECK(last.pause_ms == 100 && last.countdown == 1);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 2)
+        return 0;
+    int lead = data[0] % 31, trail = data[1] % 31;
+    std::string arg((const char*)data + 2, size - 2);
+    arg = arg.c_str(); // an argument ends at its first NUL byte
+
+    char out[WINDOW_TEXT_CAP + GUARD];
+    memset(out, 0x5A, sizeof out);
+    bool ok = timing_make_window_text(arg.c_str(), lead, trail, out, WINDOW_TEXT_CAP);
+    FUZZ_CHECK(memchr(out, '\0', WINDOW_TEXT_CAP) != nullptr);
+    for (size_t i = WINDOW_TEXT_CAP; i < sizeof out; i++)
+        FUZZ_CHECK(out[i] == 0x5A);
+
+    if (!timing_is_window(arg.c_str())) {
+        FUZZ_CHECK(ok == (arg.size() < WINDOW_TEXT_CAP));
+        if (ok)
+            FUZZ_CHECK(arg == out);
+        return 0;
+    }
+    Window w;
+    bool read = timing_read_window(arg.c_str(), &w);
+    if (!read) {
+        FUZZ_CHECK(!ok);
+        return 0;
+    }
+    check_launch(w, lead);
+    if (!ok)
+        return 0;
+    int h = 0, m = 0, s = 0, eh = 0, em = 0, t = 0, n = 0;
+    FUZZ_CHECK(sscanf(out, "%d:%d:%d-%d:%d:%d%n", &h, &m, &s, &eh, &em, &t, &n) == 6);
+    FUZZ_CHECK((size_t)n == strlen(out));
+    FUZZ_CHECK(eh == w.end_hour && em == w.end_minute && t == trail);
+    if (lead == 0) {
+        FUZZ_CHECK(h == w.start_hour && m == w.start_minute && s == 0);
+    } else {
+        FUZZ_CHECK(s == 60 - lead);
+        if (w.start_minute >= 1)
+            FUZZ_CHECK(h == w.start_hour && m == w.start_minute - 1);
+        else
+            FUZZ_CHECK(m == 59 && h == (w.start_hour >= 1 ? w.start_hour - 1 : 23));
+    }
+    return 0;
+}
