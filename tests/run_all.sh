@@ -17,4 +17,4 @@ fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j2
-ctest --test-dir build --output-on-failure
+ctest --test-dir build --output-on-failure --no-tests=error
