@@ -1,0 +1,149 @@
+"""Bad input the real launcher meets on a real system: settings files that are
+not regular files or cannot be read, a program path over its capacity,
+arguments of 100 000 characters, and a capture program that cannot be
+started. Each row of the README's "Bad input" table that needs the real
+binary is checked here.
+
+usage: test_bad_input.py LAUNCHER STANDIN"""
+
+import os
+import random
+import shutil
+import subprocess
+import sys
+import unittest
+from concurrent.futures import ThreadPoolExecutor
+
+from harness import BANNER, Result, Sandbox
+
+LAUNCHER = STANDIN = None
+NOBODY = 65534
+
+
+def run_as_nobody(box, *args):
+    """Runs the launcher without root's right to read any file."""
+    os.chmod(box.dir, 0o755)
+    p = subprocess.run([box.launcher] + list(args), stdin=subprocess.DEVNULL, capture_output=True,
+                       cwd=box.dir, timeout=60, user=NOBODY, group=NOBODY, extra_groups=[])
+    return Result(p.returncode, p.stdout, p.stderr, 0)
+
+
+class Case(unittest.TestCase):
+    def sandbox(self, settings=b""):
+        box = Sandbox(LAUNCHER, STANDIN, settings)
+        self.addCleanup(box.close)
+        return box
+
+
+class SettingsFile(Case):
+    def test_what_is_no_regular_readable_file_ends_with_cannot_open(self):
+        def directory(path):
+            os.mkdir(path)
+
+        def fifo(path):  # opening it would wait for a writer for ever
+            os.mkfifo(path)
+
+        def device(path):  # reading it would never end
+            os.symlink("/dev/zero", path)
+
+        def loop(path):
+            os.symlink(path, path)
+
+        def unreadable(path):
+            with open(path, "wb") as f:
+                f.write(b"I1\n")
+            os.chmod(path, 0)
+
+        kinds = [directory, fifo, device, loop, unreadable]
+        boxes = [self.sandbox(settings=None) for _ in kinds]
+        for box, make in zip(boxes, kinds):
+            make(box.path("quellatorbin.ini"))
+
+        def attempt(i):
+            box, make = boxes[i], kinds[i]
+            if make is unreadable and os.geteuid() == 0:
+                return run_as_nobody(box, "rec.ts", "@1", "2100")
+            return box.run("rec.ts", "@1", "2100", timeout=30)
+
+        with ThreadPoolExecutor(len(kinds)) as pool:
+            results = list(pool.map(attempt, range(len(kinds))))
+        for box, make, r in zip(boxes, kinds, results):
+            message = b"Cannot open '%s/quellatorbin.ini'\n" % box.dir.encode()
+            self.assertEqual((r.status, r.out, r.err), (1, message, BANNER), make.__name__)
+            self.assertEqual(box.calls(), [], make.__name__)
+
+    def test_binary_garbage_is_passed_over(self):
+        # Random bytes, none of them a line's keyword or Ctrl-Z, then one line
+        # that acts: the garbage changes nothing and ends nothing.
+        rnd = random.Random(6)
+        garbage = bytes(b for b in (rnd.randrange(256) for _ in range(20000)) if b not in b"IM@\x1a")
+        box = self.sandbox(settings=garbage + b"\nI1\n")
+        shutil.copy(STANDIN, box.path("zarnivek1.exe"))
+        r = box.run("rec.ts", "@1", "2100", "I2")
+        self.assertEqual(r.status, 0)
+        self.assertEqual(box.calls(), [[box.path("zarnivek1.exe").encode(), b"rec.ts", b"@1", b"2100"]])
+
+
+class ProgramPath(Case):
+    def test_path_of_254_characters_runs_one_of_255_is_refused(self):
+        box = self.sandbox()
+        for length, ok in ((254, True), (255, False)):
+            # The directory chain that makes the program's path that long.
+            room = length - len(box.dir) - len("/quellatorbin") - 1
+            where = os.path.join(box.dir, "%d" % length, "d" * (room - 4))
+            os.makedirs(where)
+            self.assertEqual(len(os.path.join(where, "quellatorbin")), length)
+            for name in ("quellatorbin", "zarnivek.exe", "quellatorbin.ini"):
+                shutil.copy(box.path(name), os.path.join(where, name))
+            p = subprocess.run([os.path.join(where, "quellatorbin"), "rec.ts", "@1", "2100"],
+                               stdin=subprocess.DEVNULL, capture_output=True, cwd=where, timeout=30)
+            if ok:
+                self.assertEqual(p.returncode, 0)
+                self.assertTrue(p.stdout.endswith(b'%s/zarnivek.exe "rec.ts" @1 2100\n' % where.encode()))
+            else:
+                self.assertEqual((p.returncode, p.stdout), (
+                    1, b"Cannot find the program directory, or its path is longer than 254 characters\n"))
+
+
+class LongArguments(Case):
+    def test_numbers_of_100000_digits_keep_their_low_32_bits(self):
+        box = self.sandbox()
+        shutil.copy(STANDIN, box.path("zarnivek2.exe"))
+        r = box.run("rec.ts", "@" + "1" * 100000, "I" + "0" * 99999 + "2", "2100")
+        self.assertEqual(r.status, 0)
+        self.assertEqual(box.calls(), [[box.path("zarnivek2.exe").encode(), b"rec.ts", b"@11111111", b"2100"]])
+
+    def test_texts_of_100000_characters_are_refused_and_quoted_short(self):
+        box = self.sandbox()
+        cases = [
+            (("x" * 100000 + ".ts", "@1", "2100"),
+             b"Bad file argument '%s...': longer than 511 characters\n" % (b"x" * 300)),
+            (("rec.ts", "@1", "2" * 100000),
+             b"Bad time argument '%s': its window text is longer than 31 characters\n" % (b"2" * 300)),
+            (("rec.ts", "@1", "21:00-" + "0" * 100000 + "2000000000:2000000000"),
+             b"Bad time argument '21:00-%s': its window text is longer than 31 characters\n" % (b"0" * 294)),
+        ]
+        with ThreadPoolExecutor(len(cases)) as pool:
+            results = list(pool.map(lambda c: box.run(*c[0]), cases))
+        for (args, message), r in zip(cases, results):
+            self.assertEqual((r.status, r.out, r.err), (1, message, BANNER))
+        self.assertEqual(box.calls(), [])
+
+
+class CaptureProgram(Case):
+    def test_one_that_cannot_be_started_gives_127(self):
+        box = self.sandbox()
+        image = box.path("zarnivek.exe")
+        os.chmod(image, 0o644)
+        r = box.run("rec.ts", "@1", "2100")
+        self.assertEqual((r.status, r.err), (127, BANNER + b"cannot start '%s': Permission denied\n" % image.encode()))
+        os.remove(image)
+        os.mkdir(image)
+        r = box.run("rec.ts", "@1", "2100")
+        self.assertEqual((r.status, r.err), (127, BANNER + b"cannot start '%s': Permission denied\n" % image.encode()))
+
+
+if __name__ == "__main__":
+    LAUNCHER, STANDIN = sys.argv[1], sys.argv[2]
+    del sys.argv[1:3]
+    unittest.main(verbosity=2)

@@ -1,0 +1,121 @@
+"""Several runs at once, as a scheduler starts them: different instance
+numbers, some waiting for their window, one stopping its own suffix while the
+others wait or record. Each run must end only its own suffix's capture program
+and launch its own.
+
+usage: test_concurrency.py LAUNCHER STANDIN"""
+
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+import harness
+from harness import BANNER, BLANKING, Sandbox, stop_message
+
+LAUNCHER = STANDIN = None
+CLOCK = "2026-12-07 20:59:37"  # the waiting runs launch at 20:59:40
+
+
+def comm_running(image):
+    """True when a live process has this image name."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid, "rb") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        name, state = stat[stat.index(b"(") + 1:stat.rindex(b")")], stat[stat.rindex(b")") + 2:][:1]
+        if name == image and state not in (b"Z", b"X"):
+            return True
+    return False
+
+
+class Concurrent(unittest.TestCase):
+    def setUp(self):
+        images = ["zarnivek%d.exe" % n for n in (1, 2, 3, 4)]
+        self.box = Sandbox(LAUNCHER, STANDIN, b"", images)
+        self.addCleanup(self.box.close)
+        self.procs = []
+        self.addCleanup(self.reap)
+
+    def reap(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+            p.communicate()
+
+    def start(self, *args, status=0, seconds=0, clock=None):
+        env = dict(os.environ, STANDIN_STATUS=str(status), STANDIN_SLEEP=str(seconds))
+        if clock:
+            env.update(LD_PRELOAD=harness.FAKETIME_LIB, FAKETIME="@" + clock, TZ="UTC")
+        p = subprocess.Popen([self.box.launcher] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, env=env, cwd=self.box.dir)
+        self.procs.append(p)
+        return p
+
+    def finish(self, p, timeout=60):
+        out, err = p.communicate(timeout=timeout)
+        return p.returncode, out, err
+
+    def capture_line(self, n, window):
+        return b'%s/zarnivek%d.exe "rec%d.ts" @%d %s\n' % (self.box.dir.encode(), n, n, n, window)
+
+    def test_each_run_ends_and_launches_only_its_own_instance(self):
+        # Stale instances of suffixes 1 and 2, and bystanders no run may touch:
+        # the plain image and suffix 5, started from elsewhere.
+        stale1 = self.box.start_process("zarnivek1.exe")
+        stale2 = self.box.start_process("zarnivek2.exe")
+        plain = self.box.start_process("zarnivek.exe")
+        five = self.box.start_process("zarnivek5.exe")
+        window = b"21:00:00-21:30:00"
+
+        # Runs 1 and 2 wait 3 s for their window, then end their stale
+        # instance; runs 3 and 4 launch at once and are still recording then.
+        one = self.start("rec1.ts", "@1", "I1", "21:00-21:30", status=11, seconds=2, clock=CLOCK)
+        two = self.start("I2", "21:00-21:30", "@2", "rec2.ts", status=12, seconds=2, clock=CLOCK)
+        three = self.start("rec3.ts", "@3", "I3", "2100", status=13, seconds=40)
+        four = self.start("rec4.ts", "@4", "I4", "2100", status=14, seconds=8)
+
+        # While 1 and 2 still wait, a stop request ends instance 3 alone.
+        deadline = time.monotonic() + 10
+        while not comm_running(b"zarnivek3.exe") and time.monotonic() < deadline:
+            time.sleep(0.02)
+        self.assertTrue(comm_running(b"zarnivek3.exe"))
+        stop = self.start("stop", "I3")
+        self.assertEqual(self.finish(stop), (1, stop_message(b"3"), BANNER))
+        self.assertIsNone(one.poll())
+        self.assertIsNone(two.poll())
+
+        # Killed by the stop: 128 + SIGKILL; every other run its own status.
+        self.assertEqual(self.finish(three), (137, b"standin ran\n" + self.capture_line(3, b"2100"), BANNER))
+        for n, p in ((1, one), (2, two)):
+            status, out, err = self.finish(p)
+            self.assertEqual((status, err), (10 + n, BANNER))
+            # The capture program's line lands wherever the launcher's 512-byte
+            # buffer was last flushed; without it the run's own output remains.
+            self.assertEqual(out.count(b"standin ran\n"), 1)
+            out = out.replace(b"standin ran\n", b"")
+            self.assertTrue(out.endswith(BLANKING + stop_message(b"%d" % n) + self.capture_line(n, window)),
+                            out[-200:])
+        self.assertEqual(self.finish(four), (14, b"standin ran\n" + self.capture_line(4, b"2100"), BANNER))
+
+        self.assertEqual(stale1.wait(5), -9)
+        self.assertEqual(stale2.wait(5), -9)
+        self.assertIsNone(plain.poll())
+        self.assertIsNone(five.poll())
+
+        launched = sorted(self.box.calls())
+        self.assertEqual(launched, [
+            [self.box.path("zarnivek1.exe").encode(), b"rec1.ts", b"@1", window],
+            [self.box.path("zarnivek2.exe").encode(), b"rec2.ts", b"@2", window],
+            [self.box.path("zarnivek3.exe").encode(), b"rec3.ts", b"@3", b"2100"],
+            [self.box.path("zarnivek4.exe").encode(), b"rec4.ts", b"@4", b"2100"],
+        ])
+
+
+if __name__ == "__main__":
+    LAUNCHER, STANDIN = sys.argv[1], sys.argv[2]
+    del sys.argv[1:3]
+    unittest.main(verbosity=2)
