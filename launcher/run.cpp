@@ -169,6 +169,16 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
             (int)inv.file_pos);
         return fail(h);
     }
+    // The capture program's path heads its command line unquoted: a blank
+    // would start another program ("/opt/my" for "/opt/my tv/"), and the
+    // interpreter acts on " & % < >. Not '|' or '^': in the ANSI code page
+    // they are second bytes of double-byte characters, and no Windows path
+    // holds a '|'.
+    if (holds_any(program_dir, " \"&%<>")) {
+        say(h, "Cannot start the capture program from '%s': the directory holds a blank, a control character or "
+               "one of \" & %% < >\n", program_dir);
+        return fail(h);
+    }
     const char* file_arg = argv[inv.file_pos];
     const char* time_arg = argv[inv.time_pos];
     if (!check_arguments(file_arg, time_arg, margins.lead, margins.trail, window, sizeof window, &at, h))

@@ -105,6 +105,28 @@ class ProgramPath(Case):
                     1, b"Cannot find the program directory, or its path is longer than 254 characters\n"))
 
 
+    def test_directory_with_a_blank_never_starts_another_program(self):
+        # Unquoted, "<box>/my tv/zarnivek.exe" would start "<box>/my".
+        box = self.sandbox()
+        where = box.path("my tv")
+        os.mkdir(where)
+        for name in ("quellatorbin", "zarnivek.exe", "quellatorbin.ini"):
+            shutil.copy(box.path(name), os.path.join(where, name))
+        shutil.copy(STANDIN, box.path("my"))
+        p = subprocess.run([os.path.join(where, "quellatorbin"), "rec.ts", "@1", "2100"],
+                           stdin=subprocess.DEVNULL, capture_output=True, cwd=where, timeout=30)
+        self.assertEqual((p.returncode, p.stdout), (1, b"Cannot start the capture program from '" + where.encode() +
+                                                       b"/': the directory holds a blank, a control character or "
+                                                       b"one of \" & % < >\n"))
+        self.assertEqual(box.calls(), [])
+        # A stop request runs no program from there: it still works.
+        victim = box.start_process("zarnivek.exe")
+        p = subprocess.run([os.path.join(where, "quellatorbin"), "stop"], stdin=subprocess.DEVNULL,
+                           capture_output=True, cwd=where, timeout=30)
+        self.assertEqual(p.returncode, 1)
+        self.assertEqual(victim.wait(5), -9)
+
+
 class LongArguments(Case):
     def test_numbers_of_100000_digits_keep_their_low_32_bits(self):
         box = self.sandbox()
