@@ -13,7 +13,8 @@ struct LocalTime {
 
 /// Sets up the console streams: standard output unbuffered on a console or
 /// terminal, otherwise fully buffered in 512-byte blocks; standard error
-/// unbuffered. Nothing flushes standard output before a command runs.
+/// unbuffered. Nothing flushes standard output before a command runs. A write
+/// to a pipe nobody reads any more fails; it never ends the program.
 void platform_console_init();
 
 /// Size of the buffer the program path is queried into: paths of up to 254

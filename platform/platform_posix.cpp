@@ -102,15 +102,27 @@ int taskkill(char** words, int n)
 int spawn_and_wait(char** words, bool quiet_out, bool quiet_err)
 {
     posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
     if (posix_spawn_file_actions_init(&actions) != 0)
         return -1;
-    if (quiet_out)
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (quiet_err)
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawnattr_init(&attr) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return -1;
+    }
+    // The program starts with SIGPIPE at its default, though this one ignores it.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    bool ready = posix_spawnattr_setsigdefault(&attr, &defaults) == 0 &&
+                 posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF) == 0 &&
+                 (!quiet_out || posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0) &&
+                 (!quiet_err || posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0) == 0);
     pid_t child = 0;
-    int err = strchr(words[0], '/') ? posix_spawn(&child, words[0], &actions, nullptr, words, environ)
-                                    : posix_spawnp(&child, words[0], &actions, nullptr, words, environ);
+    int err = ENOMEM; // a start that cannot be set up cannot be made at all
+    if (ready)
+        err = strchr(words[0], '/') ? posix_spawn(&child, words[0], &actions, &attr, words, environ)
+                                    : posix_spawnp(&child, words[0], &actions, &attr, words, environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (err == EAGAIN || err == ENOMEM)
         return -1;
@@ -133,6 +145,10 @@ int spawn_and_wait(char** words, bool quiet_out, bool quiet_err)
 
 void platform_console_init()
 {
+    // Standard output may be a pipe whose reader has gone: a write then fails,
+    // as on Windows, instead of ending the run before the capture program
+    // starts or before its status comes back.
+    (void)signal(SIGPIPE, SIG_IGN);
     // A stream the C library cannot set up so keeps its default buffering.
     if (isatty(STDOUT_FILENO))
         (void)setvbuf(stdout, nullptr, _IONBF, 0);

@@ -9,11 +9,13 @@ usage: test_bad_input.py LAUNCHER STANDIN"""
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
+import harness
 from harness import BANNER, Result, Sandbox
 
 LAUNCHER = STANDIN = None
@@ -150,6 +152,28 @@ class LongArguments(Case):
         for (args, message), r in zip(cases, results):
             self.assertEqual((r.status, r.out, r.err), (1, message, BANNER))
         self.assertEqual(box.calls(), [])
+
+
+class ClosedOutput(Case):
+    def test_a_pipe_nobody_reads_ends_neither_the_wait_nor_the_status(self):
+        # Thirty countdown lines overflow the 512-byte buffer while the run
+        # waits: that write fails, and the run goes on to the launch. The
+        # capture program is a shell that runs the output file as a script:
+        # it records the signals it ignores and exits 7.
+        box = self.sandbox()
+        shutil.copy("/bin/sh", box.path("zarnivek.exe"))
+        box.write("rec.sh", b"grep SigIgn /proc/$$/status > sigign.txt; exit 7\n")
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        env = dict(os.environ, LD_PRELOAD=harness.FAKETIME_LIB, FAKETIME="@2026-12-07 20:59:37", TZ="UTC")
+        p = subprocess.run([box.launcher, "rec.sh", "@1", "21:00-21:30", "fn"], stdin=subprocess.DEVNULL,
+                           stdout=write_end, stderr=subprocess.PIPE, env=env, cwd=box.dir, timeout=30)
+        os.close(write_end)
+        self.assertEqual((p.returncode, p.stderr), (7, BANNER))
+        # The capture program still gets SIGPIPE at its default.
+        with open(box.path("sigign.txt")) as f:
+            ignored = int(f.read().split()[1], 16)
+        self.assertEqual(ignored & (1 << (signal.SIGPIPE - 1)), 0)
 
 
 class CaptureProgram(Case):
