@@ -57,18 +57,20 @@ def cpu_ms(name, seconds):
     return None
 
 
-def loop_ms_per_min(name, seconds):
-    """CPU ms per minute between the two schedstat readings of a run."""
+def schedstat(name):
+    """The two CPU time readings (ns) of a run: after its start, at its end."""
     fields = (work / name).read_text().split() if (work / name).exists() else []
     if len(fields) != 2 or not all(f.isdigit() for f in fields):
         problems.append(f"{name}: no CPU readings")
         return None
-    return (int(fields[1]) - int(fields[0])) / 1e6 * 60 / seconds
+    return int(fields[0]), int(fields[1])
 
 
 wait_s, settle_s = float(meta["wait_s"]), float(meta["settle_s"])
-cpu = {"launcher": cpu_ms("cpu-launcher.txt", wait_s), "sleep": cpu_ms("cpu-sleep.txt", wait_s)}
-loop = {n: loop_ms_per_min(f"cpu-{n}.txt.schedstat", wait_s - settle_s) for n in cpu}
+bash_time = {n: cpu_ms(f"cpu-{n}.txt", wait_s) for n in ("launcher", "sleep")}
+readings = {n: schedstat(f"cpu-{n}.txt.schedstat") for n in ("launcher", "sleep")}
+per_min = {n: None if r is None else r[1] / 1e6 * 60 / wait_s for n, r in readings.items()}
+loop = {n: None if r is None else (r[1] - r[0]) / 1e6 * 60 / (wait_s - settle_s) for n, r in readings.items()}
 rss = {n: numbers(n) for n in ("rss-launcher.txt", "rss-nothing.txt", "anon.txt")}
 rss_median = {n: statistics.median(v) if v else None for n, v in rss.items()}
 
@@ -92,7 +94,6 @@ def kib(v):
 
 
 run, sh = median["cmd_run"], median["cmd_sh"]
-per_min = {n: (v * 60 / wait_s if v is not None else None) for n, v in cpu.items()}
 rss_run, rss_nothing = rss_median["rss-launcher.txt"], rss_median["rss-nothing.txt"]
 rows = [
     ("A", "full run, no wait", ms(run), ms(sh), ratio(run, sh), "<= 1.5x baseline",
@@ -121,21 +122,22 @@ for r in [heads] + rows:
     print("  ".join(str(v).ljust(w) for v, w in zip(r, widths)).rstrip())
 print()
 runs = len(times["cmd_run"])
-print(f"A, D, E: medians of {runs} runs per command in {meta['rounds']} round(s)"
-      + (f"; ratio A per round {min(round_ratios):.2f}x to {max(round_ratios):.2f}x" if round_ratios else ""))
+print(f"A, D, E: medians of {runs} runs per command, {meta['rounds']} round(s) of")
 print(f"  hyperfine -N --warmup {meta['warmup']} --runs {meta['runs']} \\")
 print(f"    '{meta['cmd_run']}' \\")
 print(f"    \"{meta['cmd_sh']}\" \\")
 print(f"    '{meta['cmd_many']}' \\")
 print(f"    '{meta['cmd_bigini']}'")
-print(f"  A baseline: the launcher's own command line run through sh -c; D and E baseline: A's run")
-print(f"B: user+system time of a run ended after {meta['wait_s']} s of waiting (its start included), per minute;"
-      f" the wait loop alone from the CPU time in /proc/<pid>/schedstat after {meta['settle_s']} s and at the end")
-print(f"  {meta['cmd_cpu']}")
+print("  A's baseline is the launcher's own capture command line run through sh -c; D's and E's is A's run"
+      + (f"; A's ratio per round: {min(round_ratios):.2f}x to {max(round_ratios):.2f}x" if round_ratios else ""))
+print(f"B: {meta['cmd_cpu']}")
 print(f"  baseline: {meta['cmd_cpu_base']}")
-print(f"C: maximum resident set size, median of {meta['rss_reps']}; private memory from /proc/<pid>/smaps_rollup")
-print(f"  {meta['cmd_rss']}")
+print(f"  CPU time from /proc/<pid>/schedstat just before the end, per minute; the wait loop alone from"
+      f" {meta['settle_s']} s on. bash's time, as a check: " + ", ".join(
+          f"{n} {'-' if v is None else f'{v:.0f} ms'}" for n, v in bash_time.items()))
+print(f"C: {meta['cmd_rss']}")
 print(f"  baseline: {meta['cmd_rss_base']}")
+print(f"  median of {meta['rss_reps']}; private memory from /proc/<pid>/smaps_rollup while it waits")
 
 if problems:
     print()

@@ -5,8 +5,8 @@
 #
 #   cmake -S . -B build && cmake --build build && bash bench/run.sh [--quick] [BUILD_DIR]
 #
-# Needs hyperfine, GNU time (/usr/bin/time), libfaketime, a C compiler and
-# python3: apt-get install hyperfine time faketime gcc python3
+# Needs hyperfine, GNU time (/usr/bin/time), libfaketime, pgrep, a C compiler
+# and python3: apt-get install hyperfine time faketime procps gcc python3
 # --quick takes few samples and waits 3 s instead of 60 s: it shows that every
 # figure can be taken, not what it is. Exits 1 only when a figure could not
 # be taken.
@@ -129,12 +129,12 @@ done
 
 # CPU time while waiting outside the launch minute: the fake clock starts at
 # 20:57:30 and the launch is at 20:59:35, so the whole measured wait is spent
-# in the once-a-second loop. The run is ended from outside after its time;
-# bash's time gives its user and system time to the millisecond (GNU time
-# prints hundredths, too coarse for this figure). The CPU time the kernel
-# counts for the process (/proc/<pid>/schedstat, in ns) is read once the
-# start is over and again at the end: the difference is the wait loop alone.
-# sleep under the same clock, side by side, is the baseline.
+# in the once-a-second loop. The run is ended from outside after its time.
+# Its user+system time is the CPU time the kernel counts for it, read from
+# /proc/<pid>/schedstat in nanoseconds just before the end (GNU time prints
+# hundredths of a second, too coarse for this figure; bash's time reading is
+# kept as a check). Read once more after the start, it gives the wait loop
+# alone. sleep under the same clock, side by side, is the baseline.
 echo "measuring CPU time over a ${wait_s} s wait..." >&2
 cpu_time() {
   local out=$1
