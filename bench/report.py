@@ -28,7 +28,7 @@ def numbers(name):
 COMMANDS = ["cmd_run", "cmd_sh", "cmd_many", "cmd_bigini"]
 times = {c: [] for c in COMMANDS}
 round_ratios = []
-for path in sorted(work.glob("round-*.json")):
+for path in sorted(work.glob("round-*.json")) + sorted(work.glob("large-*.json")):
     results = json.loads(path.read_text())["results"]
     by_command = {r["command"]: [t * 1000 for t in r["times"]] for r in results}
     for c in COMMANDS:
@@ -37,6 +37,7 @@ for path in sorted(work.glob("round-*.json")):
     if run and sh:
         round_ratios.append(statistics.median(run) / statistics.median(sh))
 median = {c: statistics.median(v) if v else None for c, v in times.items()}
+fastest = {c: min(v) if v else None for c, v in times.items()}
 for c, v in median.items():
     if v is None:
         problems.append(f"no timings for {meta[c]}")
@@ -121,15 +122,19 @@ print()
 for r in [heads] + rows:
     print("  ".join(str(v).ljust(w) for v, w in zip(r, widths)).rstrip())
 print()
-runs = len(times["cmd_run"])
-print(f"A, D, E: medians of {runs} runs per command, {meta['rounds']} round(s) of")
+rounds = int(meta["rounds"])
+print(f"A: medians of {len(times['cmd_run'])} runs each, in {rounds} round{'s' if rounds != 1 else ''} taking turns"
+      f" first; D, E: of {len(times['cmd_many'])} runs each")
 print(f"  hyperfine -N --warmup {meta['warmup']} --runs {meta['runs']} \\")
 print(f"    '{meta['cmd_run']}' \\")
-print(f"    \"{meta['cmd_sh']}\" \\")
+print(f"    \"{meta['cmd_sh']}\"")
+print(f"  hyperfine -N --warmup {meta['warmup']} --runs {meta['runs']} \\")
 print(f"    '{meta['cmd_many']}' \\")
 print(f"    '{meta['cmd_bigini']}'")
-print("  A's baseline is the launcher's own capture command line run through sh -c; D's and E's is A's run"
-      + (f"; A's ratio per round: {min(round_ratios):.2f}x to {max(round_ratios):.2f}x" if round_ratios else ""))
+print("  A's baseline is the launcher's own capture command line run through sh -c; D's and E's is A's run")
+if round_ratios:
+    print(f"  A's ratio per round {min(round_ratios):.2f}x to {max(round_ratios):.2f}x; fastest runs"
+          f" {ms(fastest['cmd_run'])} and {ms(fastest['cmd_sh'])}: {ratio(fastest['cmd_run'], fastest['cmd_sh'])}")
 print(f"B: {meta['cmd_cpu']}")
 print(f"  baseline: {meta['cmd_cpu_base']}")
 print(f"  CPU time from /proc/<pid>/schedstat just before the end, per minute; the wait loop alone from"

@@ -43,7 +43,7 @@ command -v pgrep >/dev/null || missing+=(procps)
 if [ $quick -eq 1 ]; then
   rounds=1 runs=5 warmup=1 wait_s=3 settle_s=1 rss_reps=1 rss_after=1
 else
-  rounds=5 runs=100 warmup=20 wait_s=60 settle_s=2 rss_reps=5 rss_after=2
+  rounds=10 runs=50 warmup=10 wait_s=60 settle_s=2 rss_reps=5 rss_after=2
 fi
 
 work="$(mktemp -d /tmp/quellatorbin-bench.XXXXXX)"
@@ -118,13 +118,26 @@ meta="$work/meta.tsv"
   printf 'cmd_run\t%s\ncmd_sh\t%s\ncmd_many\t%s\ncmd_bigini\t%s\n' "$cmd_run" "$cmd_sh" "$cmd_many" "$cmd_bigini"
 } >"$meta"
 
-# Whole-process times: all four commands in each round, so that a change of
-# load on the machine touches the launcher and its baseline alike.
-echo "timing whole runs: $rounds round(s) of $runs runs per command..." >&2
+# Whole-process times. The launcher and its baseline are timed in rounds,
+# in turns first and second, so that a change of load on the machine (or
+# caches left warm by the command before) touches both alike; the two large
+# inputs follow in rounds of their own.
+echo "timing whole runs: $rounds rounds of $runs runs per command..." >&2
+hyperfine_round() {
+  local out=$1
+  shift
+  hyperfine -N --style none --warmup "$warmup" --runs "$runs" --export-json "$out" "$@" \
+    >>"$work/hyperfine.log" 2>&1 || die "hyperfine failed: $(tail -3 "$work/hyperfine.log")"
+}
 for ((r = 1; r <= rounds; r++)); do
-  hyperfine -N --style none --warmup "$warmup" --runs "$runs" --export-json "$work/round-$r.json" \
-    "$cmd_run" "$cmd_sh" "$cmd_many" "$cmd_bigini" >>"$work/hyperfine.log" 2>&1 ||
-    die "hyperfine failed: $(tail -3 "$work/hyperfine.log")"
+  if ((r % 2)); then
+    hyperfine_round "$work/round-$r.json" "$cmd_run" "$cmd_sh"
+  else
+    hyperfine_round "$work/round-$r.json" "$cmd_sh" "$cmd_run"
+  fi
+done
+for ((r = 1; r <= (rounds + 3) / 4; r++)); do
+  hyperfine_round "$work/large-$r.json" "$cmd_many" "$cmd_bigini"
 done
 
 # CPU time while waiting outside the launch minute: the fake clock starts at
