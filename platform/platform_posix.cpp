@@ -49,7 +49,7 @@ bool same_text_any_case(const char* a, const char* b)
 bool runs_program(long pid)
 {
     char path[64];
-    snprintf(path, sizeof path, "/proc/%ld/exe", pid);
+    (void)snprintf(path, sizeof path, "/proc/%ld/exe", pid); // fits: a long has at most 20 digits
     char target[1];
     return readlink(path, target, sizeof target) >= 0 || errno != ENOENT;
 }
@@ -58,7 +58,7 @@ bool runs_program(long pid)
 bool process_image(long pid, char* out, size_t out_cap)
 {
     char path[64];
-    snprintf(path, sizeof path, "/proc/%ld/comm", pid);
+    (void)snprintf(path, sizeof path, "/proc/%ld/comm", pid); // fits: a long has at most 20 digits
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -77,7 +77,7 @@ bool process_image(long pid, char* out, size_t out_cap)
 bool process_is_live(long pid)
 {
     char path[64];
-    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    (void)snprintf(path, sizeof path, "/proc/%ld/stat", pid); // fits: a long has at most 20 digits
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
