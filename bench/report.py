@@ -42,6 +42,7 @@ for c, v in median.items():
     if v is None:
         problems.append(f"no timings for {meta[c]}")
 
+
 def cpu_ms(name, seconds):
     """user+system ms of a run ended after `seconds`, from bash's time report."""
     path = work / name

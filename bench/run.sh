@@ -122,7 +122,7 @@ meta="$work/meta.tsv"
 # in turns first and second, so that a change of load on the machine (or
 # caches left warm by the command before) touches both alike; the two large
 # inputs follow in rounds of their own.
-echo "timing whole runs: $rounds rounds of $runs runs per command..." >&2
+echo "timing whole runs: $rounds round(s) of $runs runs per command..." >&2
 hyperfine_round() {
   local out=$1
   shift
