@@ -60,10 +60,10 @@ def cpu_ms(name, seconds):
 
 
 def schedstat(name):
-    """The two CPU time readings (ns) of a run: after its start, at its end."""
+    """The two CPU time readings (ns) of a run: after its start, at its end;
+    None where the kernel keeps no scheduler statistics."""
     fields = (work / name).read_text().split() if (work / name).exists() else []
     if len(fields) != 2 or not all(f.isdigit() for f in fields):
-        problems.append(f"{name}: no CPU readings")
         return None
     return int(fields[0]), int(fields[1])
 
@@ -71,7 +71,8 @@ def schedstat(name):
 wait_s, settle_s = float(meta["wait_s"]), float(meta["settle_s"])
 bash_time = {n: cpu_ms(f"cpu-{n}.txt", wait_s) for n in ("launcher", "sleep")}
 readings = {n: schedstat(f"cpu-{n}.txt.schedstat") for n in ("launcher", "sleep")}
-per_min = {n: None if r is None else r[1] / 1e6 * 60 / wait_s for n, r in readings.items()}
+per_min = {n: (bash_time[n] if r is None else r[1] / 1e6) for n, r in readings.items()}
+per_min = {n: None if v is None else v * 60 / wait_s for n, v in per_min.items()}
 loop = {n: None if r is None else (r[1] - r[0]) / 1e6 * 60 / (wait_s - settle_s) for n, r in readings.items()}
 rss = {n: numbers(n) for n in ("rss-launcher.txt", "rss-nothing.txt", "anon.txt")}
 rss_median = {n: statistics.median(v) if v else None for n, v in rss.items()}
@@ -138,8 +139,8 @@ if round_ratios:
           f" {ms(fastest['cmd_run'])} and {ms(fastest['cmd_sh'])}: {ratio(fastest['cmd_run'], fastest['cmd_sh'])}")
 print(f"B: {meta['cmd_cpu']}")
 print(f"  baseline: {meta['cmd_cpu_base']}")
-print(f"  CPU time from /proc/<pid>/schedstat just before the end, per minute; the wait loop alone from"
-      f" {meta['settle_s']} s on. bash's time, as a check: " + ", ".join(
+print(f"  CPU time from /proc/<pid>/schedstat just before the end (bash's time where there is none), per"
+      f" minute; the wait loop alone from {meta['settle_s']} s on. bash's time, as a check: " + ", ".join(
           f"{n} {'-' if v is None else f'{v:.0f} ms'}" for n, v in bash_time.items()))
 print(f"C: {meta['cmd_rss']}")
 print(f"  baseline: {meta['cmd_rss_base']}")

@@ -160,9 +160,10 @@ cpu_time() {
   local sub=$! pid first last
   sleep "$settle_s"
   pid="$(measured_child "$sub")"
-  first="$(cut -d' ' -f1 "/proc/$pid/schedstat")"
+  # A kernel without scheduler statistics has no schedstat: bash's time is left.
+  first="$(cut -d' ' -f1 "/proc/$pid/schedstat" 2>/dev/null || echo -)"
   sleep $((wait_s - settle_s))
-  last="$(cut -d' ' -f1 "/proc/$pid/schedstat")"
+  last="$(cut -d' ' -f1 "/proc/$pid/schedstat" 2>/dev/null || echo -)"
   kill "$pid"
   wait "$sub" || true
   echo "$first $last" >"$out.schedstat"
