@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make libgtest-dev python3 faketime)
+# Benchmarks: bench/run.sh, which the tests run in its quick mode.
+packages+=(hyperfine time procps)
 packages+=(clang libclang-rt-14-dev clang-tidy cppcheck) # hardening: sanitizers, fuzzing, analysers
 missing=()
 for p in "${packages[@]}"; do
