@@ -1,13 +1,13 @@
 #include "launcher/run.h"
 
 #include "fake_platform.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,20 +30,19 @@ class Run : public testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/qbrunXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = std::string(tmpl) + "/";
+        dir = temp_dir_make();
+        ASSERT_FALSE(dir.empty());
     }
     void TearDown() override
     {
-        unlink((dir + "quellatorbin.ini").c_str());
-        rmdir(dir.c_str());
+        temp_remove_file(dir + "quellatorbin.ini");
+        temp_remove_dir(dir);
     }
     void check(const Case& c)
     {
         SCOPED_TRACE(c.name);
         std::string ini = dir + "quellatorbin.ini";
-        unlink(ini.c_str());
+        temp_remove_file(ini);
         if (c.settings) {
             FILE* f = fopen(ini.c_str(), "wb");
             fputs(c.settings, f);

@@ -1,10 +1,11 @@
 #include "settings/settings.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 #include <string>
 
 namespace {
@@ -93,16 +94,19 @@ TEST(Settings, MissingFileOrDirectoryCannotBeRead)
 
 TEST(Settings, ReadsAFileFromDisk)
 {
-    char path[] = "/tmp/qbsettingsXXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "M7,8\r\nI1\r\n", 10), 10);
-    close(fd);
+    std::string dir = temp_dir_make();
+    ASSERT_FALSE(dir.empty());
+    std::string path = dir + "quellatorbin.ini";
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs("M7,8\r\nI1\r\n", f);
+    fclose(f);
     Invocation inv = {};
     inv.instance = 2;
     Margins m = {0, 0};
-    EXPECT_TRUE(settings_read(path, &inv, &m));
-    unlink(path);
+    EXPECT_TRUE(settings_read(path.c_str(), &inv, &m));
+    temp_remove_file(path);
+    temp_remove_dir(dir);
     EXPECT_EQ(inv.instance, 1);
     EXPECT_EQ(m.lead, 7);
     EXPECT_EQ(m.trail, 8);
