@@ -1,0 +1,233 @@
+"""End-to-end tests of the Linux build: the real launcher, run in a fresh
+temporary directory next to a stand-in capture program.
+
+usage: test_e2e.py LAUNCHER STANDIN"""
+
+import os
+import subprocess
+import sys
+import time
+import unittest
+from concurrent.futures import ThreadPoolExecutor
+
+import harness
+from harness import BANNER, BLANKING, Sandbox, stop_message
+
+LAUNCHER = STANDIN = None
+
+
+class Case(unittest.TestCase):
+    settings = b""
+    images = ("zarnivek.exe",)
+
+    def setUp(self):
+        self.box = Sandbox(LAUNCHER, STANDIN, self.settings, self.images)
+        self.addCleanup(self.box.close)
+
+    def capture_line(self, image, name, source, window):
+        return b'%s/%s "%s" @%s %s\n' % (self.box.dir.encode(), image, name, source, window)
+
+
+class Launch(Case):
+    def test_echoes_runs_and_passes_the_status_on(self):
+        for status in (0, 7, 255):
+            r = self.box.run("rec.ts", "@3ff", "2100", env={"STANDIN_STATUS": str(status)})
+            self.assertEqual(r.status, status)
+            # Standard output is a pipe: the launcher's echo stays in its buffer
+            # while the capture program runs, so it lands after that program's line.
+            self.assertEqual(r.out, b"standin ran\n" + self.capture_line(b"zarnivek.exe", b"rec.ts", b"3FF", b"2100"))
+            self.assertEqual(r.err, BANNER)
+        argv = [self.box.path("zarnivek.exe").encode(), b"rec.ts", b"@3FF", b"2100"]
+        self.assertEqual(self.box.calls(), [argv] * 3)
+
+    def test_output_redirected_to_a_file_keeps_the_order(self):
+        out = self.box.path("out.txt")
+        r = self.box.run("@400", "2100", "rec.ts", stdout_path=out)
+        self.assertEqual(r.out, b"standin ran\n" + self.capture_line(b"zarnivek.exe", b"rec.ts", b"400", b"2100"))
+
+    def test_instance_argument_picks_the_image(self):
+        self.box.write("zarnivek2.exe", open(STANDIN, "rb").read())
+        os.chmod(self.box.path("zarnivek2.exe"), 0o755)
+        r = self.box.run("I2", "rec.ts", "@1", "2100")
+        self.assertEqual(r.status, 0)
+        self.assertEqual(self.box.calls()[0][0], self.box.path("zarnivek2.exe").encode())
+
+    def test_file_names_reach_the_capture_program_literally(self):
+        names = [b"a b.ts", b"$HOME.ts", b"`id`.ts", b"x; rm -rf y.ts", b"100%.ts", b"it's.ts",
+                 b"\xe8\xa1\xa8.ts", b"back\\slash.ts", b"*.ts"]
+        for name in names:
+            r = self.box.run(name, "@1", "2100")
+            self.assertEqual(r.status, 0, name)
+        self.assertEqual([c[1] for c in self.box.calls()], names)
+        self.assertEqual(sorted(os.listdir(self.box.dir)),
+                         sorted(["quellatorbin", "quellatorbin.ini", "zarnivek.exe", "calls.log"]))
+
+    def test_missing_capture_program(self):
+        os.remove(self.box.path("zarnivek.exe"))
+        r = self.box.run("rec.ts", "@1", "2100")
+        self.assertEqual(r.status, 127)
+        self.assertEqual(r.err, BANNER + b"cannot start '%s': No such file or directory\n" % self.box.path("zarnivek.exe").encode())
+
+    def test_help(self):
+        os.remove(self.box.path("quellatorbin.ini"))
+        for arg in ("--help", "/?"):
+            r = self.box.run(arg)
+            self.assertEqual(r.status, 0)
+            self.assertTrue(r.out.startswith(b"usage: quellatorbin"))
+            self.assertEqual(r.err, b"")
+
+    def test_needs_only_the_c_library(self):
+        out = subprocess.run(["readelf", "-d", LAUNCHER], capture_output=True, check=True).stdout
+        needed = [line.split(b"[")[1].split(b"]")[0] for line in out.splitlines() if b"(NEEDED)" in line]
+        self.assertEqual(needed, [b"libc.so.6"])
+
+
+class EarlyEnds(Case):
+    def test_refusals_pause_six_seconds_and_exit_1(self):
+        cases = [
+            (("rec.ts", "@400"), b"Not enough Parameter! (400,0,1)\n"),
+            ((), b"Not enough Parameter! (0,0,0)\n"),
+            (("2100", "@0", "rec.ts"), b"Not enough Parameter! (0,1,3)\n"),
+            (("rec.ts", "@1", "21:xx"), b"Bad time argument '21:xx': expected HH:MM-HH:MM\n"),
+            (("rec.ts", "@1", "24:30-25:00"), b"Bad time argument '24:30-25:00': the clock never shows its start\n"),
+            (('a"b.ts', "@1", "2100"), b"Bad file argument 'a\"b.ts': it holds a double quotation mark\n"),
+        ]
+        with ThreadPoolExecutor(len(cases)) as pool:
+            results = list(pool.map(lambda c: self.box.run(*c[0]), cases))
+        for (args, message), r in zip(cases, results):
+            self.assertEqual((r.status, r.out, r.err), (1, message, BANNER), args)
+            self.assertGreaterEqual(r.elapsed, 5.9, args)
+        self.assertEqual(self.box.calls(), [])
+
+    def test_stop_request_ends_at_once_with_status_1(self):
+        r = self.box.run("stop")
+        self.assertEqual((r.status, r.out, r.err), (1, b"", BANNER))
+        self.assertLess(r.elapsed, 3)
+        self.assertEqual(self.box.calls(), [])
+
+
+class MissingSettings(Case):
+    settings = None
+
+    def test_every_run_ends_with_cannot_open(self):
+        message = b"Cannot open '%s/quellatorbin.ini'\n" % self.box.dir.encode()
+        with ThreadPoolExecutor(2) as pool:
+            results = list(pool.map(lambda a: self.box.run(*a), [("rec.ts", "@1", "2100"), ("stop",)]))
+        for r in results:
+            self.assertEqual((r.status, r.out, r.err), (1, message, BANNER))
+            self.assertGreaterEqual(r.elapsed, 5.9)
+        self.assertEqual(self.box.calls(), [])
+
+
+class Settings(Case):
+    settings = b"; remark\r\nI1\r\nM10,5\r\n@3FF,1\r\n@400,20\r\nM0,0\r\n"
+    images = ("zarnivek.exe", "zarnivek1.exe")
+
+    def test_offset_mapping_and_margins_reach_the_command_line(self):
+        # Started at 20:59:45, after the launch moment 20:59:30: no countdown.
+        r = self.box.run("rec.ts", "@400", "I2", "21:00-21:30", clock="2026-12-07 20:59:45")
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.out, b"standin ran\n" + BLANKING +
+                         self.capture_line(b"zarnivek1.exe", b"rec.ts", b"20", b"20:59:50-21:30:05"))
+        self.assertEqual(self.box.calls()[0][0], self.box.path("zarnivek1.exe").encode())
+
+
+class Wait(Case):
+    def progress(self, out):
+        """The progress lines before the blanking line, with the stand-in's
+        line taken out: it lands wherever the 512-byte buffer was flushed."""
+        at = out.index(b"standin ran\n")
+        self.assertEqual(at % 512, 0)
+        out = out[:at] + out[at + len(b"standin ran\n"):]
+        return out[:out.index(BLANKING)].split(b"\r")[:-1], out
+
+    def test_counts_down_on_the_real_clock(self):
+        r = self.box.run("rec.ts", "@1", "21:00-21:30", clock="2026-12-07 20:59:37")
+        self.assertEqual(r.status, 0)
+        self.assertGreater(r.elapsed, 2.5)
+        self.assertLess(r.elapsed, 5)
+        lines, out = self.progress(r.out)
+        self.assertEqual(sorted(set(lines), reverse=True), [b"Please wait...%d   " % n for n in (3, 2, 1)])
+        self.assertEqual(lines, sorted(lines, reverse=True))
+        self.assertGreater(len(lines), 20)
+        self.assertLess(len(lines), 40)
+        self.assertTrue(out.endswith(BLANKING + self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"21:00:00-21:30:00")))
+
+    def test_waits_outside_the_launch_minute_with_one_line_a_second(self):
+        self.box.write("quellatorbin.ini", b"M30\n")  # launch at 20:59:10
+        r = self.box.run("rec.ts", "@1", "21:00-21:30", clock="2026-12-07 20:58:58")
+        self.assertEqual(r.status, 0)
+        self.assertGreater(r.elapsed, 11.5)
+        lines, _ = self.progress(r.out)
+        plain = lines.count(b"Please wait...    ")
+        self.assertIn(plain, (2, 3))
+        self.assertEqual(lines[:plain], [b"Please wait...    "] * plain)
+        self.assertEqual(lines.count(b"Please wait...10   "), 10 if plain == 2 else 9)
+
+
+class Stop(Case):
+    def test_stop_ends_only_its_own_suffix(self):
+        two = self.box.start_process("zarnivek2.exe")
+        one = self.box.start_process("zarnivek1.exe")
+        plain = self.box.start_process("zarnivek.exe")
+        r = self.box.run("stop", "I2")
+        self.assertEqual((r.status, r.out, r.err), (1, stop_message(b"2"), BANNER))
+        self.assertLess(r.elapsed, 3)
+        self.assertEqual(two.wait(5), -9)
+        time.sleep(0.2)
+        self.assertIsNone(one.poll())
+        self.assertIsNone(plain.poll())
+        # Nothing left to end: no message, still status 1.
+        r = self.box.run("stop", "I2")
+        self.assertEqual((r.status, r.out), (1, b""))
+
+    def test_stop_follows_the_settings_offset(self):
+        self.box.write("quellatorbin.ini", b"I1\n")
+        one = self.box.start_process("zarnivek1.exe")
+        r = self.box.run("I2", "STOP")
+        self.assertEqual((r.status, r.out), (1, stop_message(b"1")))
+        self.assertEqual(one.wait(5), -9)
+
+    def test_stale_instance_is_ended_before_a_launch(self):
+        stale = self.box.start_process("zarnivek.exe")
+        r = self.box.run("rec.ts", "@1", "2100")
+        self.assertEqual(r.status, 0)
+        self.assertEqual(stale.wait(5), -9)
+        self.assertEqual(r.out, b"standin ran\n" + stop_message() +
+                         self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"2100"))
+        self.assertGreater(r.elapsed, 2.9)
+
+    def test_nothing_to_end_means_no_message_and_no_pause(self):
+        r = self.box.run("rec.ts", "@1", "2100")
+        self.assertEqual(r.out, b"standin ran\n" + self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"2100"))
+        self.assertLess(r.elapsed, 2)
+
+
+class OutputNames(Case):
+    def test_existing_files_and_directories_are_numbered(self):
+        self.box.write("rec.ts", b"old")
+        os.mkdir(self.box.path("rec(1).ts"))
+        r = self.box.run("rec.ts", "@1", "2100", env={"STANDIN_TOUCH": "1"})
+        self.assertEqual(r.status, 0)
+        r = self.box.run("rec.ts", "@1", "2100", env={"STANDIN_TOUCH": "1"})
+        self.assertEqual([c[1] for c in self.box.calls()], [b"rec(2).ts", b"rec(3).ts"])
+        with open(self.box.path("rec.ts"), "rb") as f:
+            self.assertEqual(f.read(), b"old")
+
+    def test_fixed_name_hands_the_name_on_unchanged(self):
+        self.box.write("rec.ts", b"old")
+        self.box.run("rec.ts", "@1", "2100", "fn")
+        self.assertEqual(self.box.calls()[0][1], b"rec.ts")
+
+    def test_relative_names_resolve_against_the_current_directory(self):
+        work = self.box.path("work")
+        os.mkdir(work)
+        open(os.path.join(work, "rec.ts"), "wb").close()
+        self.box.run("rec.ts", "@1", "2100", cwd=work)
+        self.assertEqual(self.box.calls()[0][1], b"rec(1).ts")
+
+
+if __name__ == "__main__":
+    LAUNCHER, STANDIN = sys.argv[1], sys.argv[2]
+    del sys.argv[1:3]
+    unittest.main(verbosity=2)
