@@ -53,14 +53,13 @@ static bool is_help(int argc, const char* const* argv)
     return argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "/?") == 0);
 }
 
-// A time argument without ':' stands unquoted on the command line: it must not
-// hold what the command interpreter would split or act on.
-static bool time_text_is_safe(const char* text)
+// True when text holds a byte below 32, DEL, or one of the given characters.
+static bool holds_any(const char* text, const char* chars)
 {
     for (const unsigned char* p = (const unsigned char*)text; *p; p++)
-        if (*p <= ' ' || *p == 0x7F || strchr("\"&|<>^%", *p))
-            return false;
-    return true;
+        if (*p < ' ' || *p == 0x7F || strchr(chars, *p))
+            return true;
+    return false;
 }
 
 // Checks the file and time arguments before any wait, stop or launch, and
@@ -78,6 +77,11 @@ static bool check_arguments(const char* file_arg, const char* time_arg, int lead
             (unsigned)(OUTPUT_NAME_CAP - 1));
         return false;
     }
+    // A line break would end the command line early; no file system takes one.
+    if (holds_any(file_arg, "")) {
+        say(h, "Bad file argument '%.300s': it holds a control character\n", file_arg);
+        return false;
+    }
     if (file_arg[len - 1] == '\\') {
         say(h, "Bad file argument '%s': it ends with a backslash\n", file_arg);
         return false;
@@ -92,8 +96,10 @@ static bool check_arguments(const char* file_arg, const char* time_arg, int lead
             say(h, "Bad time argument '%.300s': the clock never shows its start\n", time_arg);
             return false;
         }
-    } else if (!time_text_is_safe(time_arg)) {
-        say(h, "Bad time argument '%.300s': it holds a blank or one of \" & | < > ^ %%\n", time_arg);
+    } else if (holds_any(time_arg, " \"&|<>^%")) {
+        // Without ':' it stands unquoted on the command line: nothing the
+        // command interpreter would split or act on may pass.
+        say(h, "Bad time argument '%.300s': it holds a blank, a control character or one of \" & | < > ^ %%\n", time_arg);
         return false;
     }
     if (!timing_make_window_text(time_arg, lead, trail, window, window_cap)) {

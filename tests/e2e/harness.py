@@ -3,9 +3,11 @@ directory) next to a stand-in capture program, and reads back what the
 stand-in received."""
 
 import os
+import pty
 import shutil
 import subprocess
 import tempfile
+import termios
 import time
 
 BANNER = b"quellatorbin Ver.0.05\n"
@@ -44,8 +46,9 @@ class Sandbox:
         with open(self.path(name), "wb") as f:
             f.write(data)
 
-    def run(self, *args, env=None, cwd=None, stdout_path=None, clock=None, timeout=60):
-        """Runs the launcher; clock="YYYY-MM-DD hh:mm:ss" starts it at that local time."""
+    def run(self, *args, env=None, cwd=None, stdout_path=None, clock=None, timeout=60, terminal=False):
+        """Runs the launcher; clock="YYYY-MM-DD hh:mm:ss" starts it at that local time;
+        stdout_path sends standard output to that file, terminal to a pseudo-terminal."""
         full_env = dict(os.environ)
         full_env.pop("STANDIN_STATUS", None)
         if clock:
@@ -55,6 +58,8 @@ class Sandbox:
         full_env.update(env or {})
         argv = [self.launcher] + [a if isinstance(a, bytes) else a.encode() for a in args]
         started = time.monotonic()
+        if terminal:
+            return self._run_on_terminal(argv, full_env, cwd, timeout, started)
         if stdout_path:
             with open(stdout_path, "wb") as out:
                 p = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.PIPE,
@@ -66,6 +71,29 @@ class Sandbox:
                                cwd=cwd or self.dir, timeout=timeout)
             stdout = p.stdout
         return Result(p.returncode, stdout, p.stderr, time.monotonic() - started)
+
+    def _run_on_terminal(self, argv, env, cwd, timeout, started):
+        master, slave = pty.openpty()
+        attrs = termios.tcgetattr(slave)
+        attrs[1] &= ~termios.OPOST  # no output processing: bytes arrive as written
+        termios.tcsetattr(slave, termios.TCSANOW, attrs)
+        p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE,
+                             env=env, cwd=cwd or self.dir)
+        os.close(slave)
+        chunks = []
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal is gone once every writer has closed it
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        os.close(master)
+        err = p.stderr.read()
+        p.stderr.close()
+        status = p.wait(timeout)
+        return Result(status, b"".join(chunks), err, time.monotonic() - started)
 
     def calls(self):
         """The argv of every call of the stand-in, oldest first, as lists of bytes."""

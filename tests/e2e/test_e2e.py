@@ -45,6 +45,13 @@ class Launch(Case):
         r = self.box.run("@400", "2100", "rec.ts", stdout_path=out)
         self.assertEqual(r.out, b"standin ran\n" + self.capture_line(b"zarnivek.exe", b"rec.ts", b"400", b"2100"))
 
+    def test_output_on_a_terminal_is_unbuffered(self):
+        # Each line shows at once: the echo comes before the capture program's output.
+        r = self.box.run("rec.ts", "@1", "2100", terminal=True)
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.out, self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"2100") + b"standin ran\n")
+        self.assertEqual(r.err, BANNER)
+
     def test_instance_argument_picks_the_image(self):
         self.box.write("zarnivek2.exe", open(STANDIN, "rb").read())
         os.chmod(self.box.path("zarnivek2.exe"), 0o755)
@@ -180,6 +187,14 @@ class Stop(Case):
         # Nothing left to end: no message, still status 1.
         r = self.box.run("stop", "I2")
         self.assertEqual((r.status, r.out), (1, b""))
+
+    def test_stop_message_bytes_on_a_file_and_a_terminal(self):
+        out = self.box.path("out.txt")
+        for how in ({"stdout_path": out}, {"terminal": True}):
+            victim = self.box.start_process("zarnivek.exe")
+            r = self.box.run("stop", **how)
+            self.assertEqual((r.status, r.out), (1, stop_message()), how)
+            self.assertEqual(victim.wait(5), -9)
 
     def test_stop_follows_the_settings_offset(self):
         self.box.write("quellatorbin.ini", b"I1\n")
