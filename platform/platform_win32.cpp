@@ -17,6 +17,8 @@ namespace {
 const int STATUS_NOT_FOUND = 9009;
 
 char stdout_buffer[512];
+// Standard output when it is a character device (the console), else null.
+HANDLE console_out = nullptr;
 
 // Starts the program named by the first word of text, with text as its
 // command line, and waits for it.
@@ -52,9 +54,12 @@ void platform_console_init()
     // A console (or another character device): every line shows at once.
     // A file or pipe: 512-byte blocks, with a buffer of our own so that the
     // size is exactly that.
-    if (_isatty(_fileno(stdout)))
+    if (_isatty(_fileno(stdout))) {
         setvbuf(stdout, nullptr, _IONBF, 0);
-    else
+        console_out = (HANDLE)_get_osfhandle(_fileno(stdout));
+        if (console_out == INVALID_HANDLE_VALUE)
+            console_out = nullptr;
+    } else
         setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
     setvbuf(stderr, nullptr, _IONBF, 0);
 }
@@ -120,7 +125,29 @@ bool platform_file_exists(const char* path)
 
 void platform_write_out(const char* text, size_t len)
 {
-    fwrite(text, 1, len, stdout);
+    if (!console_out) {
+        fwrite(text, 1, len, stdout);
+        return;
+    }
+    // A C runtime may pass console text through its own locale, byte by
+    // byte, which turns the stop message's Shift_JIS into other characters.
+    // The console gets the bytes as they are, in one write so that no
+    // double-byte character is split, with a carriage return before each
+    // line feed as in text mode. Messages are far shorter than the buffer.
+    static char line[4096];
+    size_t n = 0;
+    for (size_t i = 0; i < len; i++) {
+        if (n + 2 > sizeof line) {
+            DWORD done;
+            WriteFile(console_out, line, (DWORD)n, &done, nullptr);
+            n = 0;
+        }
+        if (text[i] == '\n')
+            line[n++] = '\r';
+        line[n++] = text[i];
+    }
+    DWORD done;
+    WriteFile(console_out, line, (DWORD)n, &done, nullptr);
 }
 
 void platform_write_err(const char* text, size_t len)
