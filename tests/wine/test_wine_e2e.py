@@ -315,9 +315,10 @@ class OutputNames(Case):
         work = self.box.path("work")
         os.mkdir(work)
         open(os.path.join(work, "rec.ts"), "wb").close()
-        self.box.run("rec.ts", "@1", "2100", cwd=work)
-        self.box.run(b"work\\rec.ts", "@1", "2100")
-        self.box.run(windows_path(work) + b"\\a.b.ts", "@1", "2100", "fn")
+        for args, cwd in (((b"rec.ts",), work), ((b"work\\rec.ts",), None),
+                          ((windows_path(work) + b"\\a.b.ts", b"fn"), None)):
+            r = self.box.run(*args, "@1", "2100", cwd=cwd)
+            self.assertEqual((r.status, r.err), (0, crlf(BANNER)), r.out)
         self.assertEqual([c[1] for c in self.box.calls()],
                          [b"rec(1).ts", b"work\\rec(1).ts", windows_path(work) + b"\\a.b.ts"])
 

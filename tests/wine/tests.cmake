@@ -16,7 +16,7 @@ set(QUELLATORBIN_HOST_PROBE ${PROJECT_SOURCE_DIR}/build/tests/argv_probe
     CACHE FILEPATH "argv_probe of the Linux build, for the command-line splitting comparison")
 
 # A Wine prefix of the tests' own, made once before any Windows program runs.
-add_test(NAME wine_prefix COMMAND ${QB_WINE_RUN} wineboot -u)
+add_test(NAME wine_prefix COMMAND ${QB_WINE_RUN} --boot)
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(unit_tests PROPERTIES FIXTURES_REQUIRED wine)
 
