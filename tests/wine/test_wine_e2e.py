@@ -52,18 +52,24 @@ class WineSandbox(harness.Sandbox):
         """Starts the stand-in under Wine as `image`, from `where` (default: a
         fresh directory outside the sandbox), and returns once it runs."""
         where = where or tempfile.mkdtemp(prefix="qb-wine-other-")
-        exe = os.path.join(where, image)
-        shutil.copy(STANDIN, exe)
-        env = dict(os.environ, STANDIN_SLEEP=str(seconds))
-        p = subprocess.Popen([WINE_RUN, exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL, env=env, cwd=where)
+        p = start_standin(os.path.join(where, image), seconds)
         self.children.append((p, where))
-        deadline = time.monotonic() + 30
-        while not os.path.exists(os.path.join(where, "calls.log")):
-            if p.poll() is not None or time.monotonic() > deadline:
-                raise AssertionError("%s did not start" % image)
-            time.sleep(0.05)
         return p
+
+
+def start_standin(exe, seconds):
+    """Starts a copy of the stand-in at `exe` (its calls.log goes next to it),
+    running for `seconds`, and returns once it runs."""
+    shutil.copy(STANDIN, exe)
+    p = subprocess.Popen([WINE_RUN, exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, env=dict(os.environ, STANDIN_SLEEP=str(seconds)),
+                         cwd=os.path.dirname(exe))
+    deadline = time.monotonic() + 60
+    while not os.path.exists(os.path.join(os.path.dirname(exe), "calls.log")):
+        if p.poll() is not None or time.monotonic() > deadline:
+            raise AssertionError("%s did not start" % exe)
+        time.sleep(0.05)
+    return p
 
 
 KEEPER = None
@@ -75,15 +81,7 @@ def setUpModule():
     hold its output pipes open until the server ends, seconds later."""
     global KEEPER
     where = tempfile.mkdtemp(prefix="qb-wine-keeper-")
-    exe = os.path.join(where, "keeper.exe")
-    shutil.copy(STANDIN, exe)
-    KEEPER = subprocess.Popen([WINE_RUN, exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, env=dict(os.environ, STANDIN_SLEEP="3600"), cwd=where)
-    deadline = time.monotonic() + 60
-    while not os.path.exists(os.path.join(where, "calls.log")):
-        if KEEPER.poll() is not None or time.monotonic() > deadline:
-            raise RuntimeError("Wine does not start programs")
-        time.sleep(0.05)
+    KEEPER = start_standin(os.path.join(where, "keeper.exe"), 3600)
     KEEPER.where = where
 
 
@@ -101,10 +99,9 @@ class Case(unittest.TestCase):
         self.box = WineSandbox(LAUNCHER, STANDIN, self.settings, self.images)
         self.addCleanup(self.box.close)
 
-    def capture_line(self, image, name, source, window, box=None):
+    def capture_line(self, image, name, source, window):
         """The echoed capture command line, as Windows writes it (CR LF)."""
-        box = box or self.box
-        return b'%s "%s" @%s %s\r\n' % (box.win(image.decode()), name, source, window)
+        return b'%s "%s" @%s %s\r\n' % (self.box.win(image.decode()), name, source, window)
 
     def assert_ended(self, process):
         try:
