@@ -41,12 +41,43 @@ bool same_text_any_case(const char* a, const char* b)
     return *a == *b;
 }
 
+// False for an entry of /proc that runs no program of its own: a kernel
+// thread, a zombie, or a process already gone have no program file. A link
+// hidden from us (another user's process) still counts. Most entries are
+// kernel threads, and one readlink is far cheaper than opening and reading
+// a file of /proc, so the scan over every process asks this first.
+bool runs_program(long pid)
+{
+    char path[64];
+    (void)snprintf(path, sizeof path, "/proc/%ld/exe", pid); // fits: a long has at most 20 digits
+    char target[1];
+    return readlink(path, target, sizeof target) >= 0 || errno != ENOENT;
+}
+
 // The image name of process pid (its comm, at most 15 characters) into out.
-// False for a process that has already ended (gone, or a zombie).
 bool process_image(long pid, char* out, size_t out_cap)
 {
     char path[64];
-    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    (void)snprintf(path, sizeof path, "/proc/%ld/comm", pid); // fits: a long has at most 20 digits
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t n = read(fd, out, out_cap - 1);
+    close(fd);
+    if (n <= 0)
+        return false;
+    if (out[n - 1] == '\n')
+        n--;
+    out[n] = '\0';
+    return true;
+}
+
+// True while process pid runs: not gone, and not a zombie, which takes a
+// signal without complaint but has nothing left to end.
+bool process_is_live(long pid)
+{
+    char path[64];
+    (void)snprintf(path, sizeof path, "/proc/%ld/stat", pid); // fits: a long has at most 20 digits
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -57,17 +88,8 @@ bool process_image(long pid, char* out, size_t out_cap)
         return false;
     stat[n] = '\0';
     // "<pid> (<comm>) <state> ...": comm may itself hold ')', so take the last.
-    char* open_paren = strchr(stat, '(');
-    char* close_paren = strrchr(stat, ')');
-    if (!open_paren || !close_paren || close_paren < open_paren || close_paren[1] != ' ' ||
-        close_paren[2] == 'Z' || close_paren[2] == 'X')
-        return false;
-    size_t len = (size_t)(close_paren - open_paren - 1);
-    if (len >= out_cap)
-        return false;
-    memcpy(out, open_paren + 1, len);
-    out[len] = '\0';
-    return true;
+    const char* close_paren = strrchr(stat, ')');
+    return close_paren && close_paren[1] == ' ' && close_paren[2] != 'Z' && close_paren[2] != 'X';
 }
 
 // "taskkill /F /IM <image>": SIGKILL to every other process whose image name
@@ -90,9 +112,10 @@ int taskkill(char** words, int n)
         char* end = nullptr;
         long pid = strtol(entry->d_name, &end, 10);
         char comm[64];
-        if (*end != '\0' || pid <= 0 || pid == self || !process_image(pid, comm, sizeof comm))
+        if (*end != '\0' || pid <= 0 || pid == self || !runs_program(pid) ||
+            !process_image(pid, comm, sizeof comm))
             continue;
-        if (same_text_any_case(comm, image) && kill((pid_t)pid, SIGKILL) == 0)
+        if (same_text_any_case(comm, image) && process_is_live(pid) && kill((pid_t)pid, SIGKILL) == 0)
             ended++;
     }
     closedir(proc);
