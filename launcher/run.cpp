@@ -171,12 +171,12 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
     }
     // The capture program's path heads its command line unquoted: a blank
     // would start another program ("/opt/my" for "/opt/my tv/"), and the
-    // interpreter acts on " & % < >. Not '|' or '^': in the ANSI code page
+    // interpreter acts on " & < >. Not '|' or '^': in the ANSI code page
     // they are second bytes of double-byte characters, and no Windows path
-    // holds a '|'.
-    if (holds_any(program_dir, " \"&%<>")) {
+    // holds a '|'. A '%' is safe: such a command text is started directly.
+    if (holds_any(program_dir, " \"&<>")) {
         say(h, "Cannot start the capture program from '%s': the directory holds a blank, a control character or "
-               "one of \" & %% < >\n", program_dir);
+               "one of \" & < >\n", program_dir);
         return fail(h);
     }
     const char* file_arg = argv[inv.file_pos];

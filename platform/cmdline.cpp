@@ -24,20 +24,8 @@ bool is_blank(char c)
     return c == ' ' || c == '\t';
 }
 
-// The program name: quotes group and are dropped; no backslash rules.
-const char* first_word(const char* p, Out* o)
-{
-    bool quoted = false;
-    for (; *p && (quoted || !is_blank(*p)); p++) {
-        if (*p == '"')
-            quoted = !quoted;
-        else
-            put(o, *p);
-    }
-    return p;
-}
-
-const char* later_word(const char* p, Out* o)
+// One word: from p up to an unquoted blank or tab, or the end.
+const char* word(const char* p, Out* o)
 {
     bool quoted = false;
     for (;;) {
@@ -75,22 +63,20 @@ int cmdline_split(const char* text, char* store, size_t store_cap, char** words,
     Out o = {store, store_cap, 0, false};
     int n = 0;
     const char* p = text;
-    while (is_blank(*p))
-        p++;
-    while (*p) {
+    // The program name is a word like any other, and it is always there:
+    // a text that is empty or begins with a blank gives an empty one.
+    do {
         if (n + 1 >= words_cap)
             return -1;
         size_t start = o.len;
-        p = n == 0 ? first_word(p, &o) : later_word(p, &o);
+        p = word(p, &o);
         put(&o, '\0');
         if (o.full)
             return -1;
         words[n++] = store + start;
         while (is_blank(*p))
             p++;
-    }
-    if (words_cap < 1)
-        return -1;
+    } while (*p);
     words[n] = nullptr;
     return n;
 }

@@ -35,6 +35,8 @@ void platform_local_now(LocalTime* now);
 
 /// Runs one command text through the command interpreter and waits for it.
 /// Returns its exit status, or -1 when no process can be started at all.
+/// On Windows a text holding '%' is started directly, not through cmd.exe,
+/// which would expand %NAME% sequences even inside double quotation marks.
 int platform_run_command(const char* text);
 
 /// True when the file status query succeeds for path (a file, a directory, a device).

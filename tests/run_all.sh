@@ -22,6 +22,40 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j2
 ctest --test-dir build --output-on-failure --no-tests=error
 
+# --- Windows build: the 32-bit console program (mingw-w64), tested under Wine.
+# Needs the i386 architecture for wine32, and the ja_JP.UTF-8 locale for the
+# test of a program name in code page 932.
+win_packages=(wine wine32:i386 g++-mingw-w64-i686 googletest locales)
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "adding the i386 architecture"
+  dpkg --add-architecture i386
+  missing=("${win_packages[@]}")
+else
+  for p in "${win_packages[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+if ! locale -a | grep -qx 'ja_JP.utf8'; then
+  echo "generating the locale ja_JP.UTF-8"
+  if grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen; then
+    sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  else
+    echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+  fi
+  locale-gen
+fi
+
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DQUELLATORBIN_HOST_PROBE="$PWD/build/tests/argv_probe"
+cmake --build build-win -j2
+ctest --test-dir build-win --output-on-failure --no-tests=error
+
 # Hardening: the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (clang), the static analysers over the program's
 # code, and each fuzz target for a bounded time. The ASan allocator must not

@@ -29,9 +29,12 @@ class Sandbox:
     """A temporary program directory holding the launcher, the stand-in under
     the capture program's image names, and a settings file."""
 
+    LAUNCHER_NAME = "quellatorbin"
+    WRAPPER = []  # what the launcher is started through (Wine, for the Windows build)
+
     def __init__(self, launcher, standin, settings=b"", images=("zarnivek.exe",)):
         self.dir = tempfile.mkdtemp(prefix="qb-e2e-")
-        self.launcher = os.path.join(self.dir, "quellatorbin")
+        self.launcher = os.path.join(self.dir, self.LAUNCHER_NAME)
         shutil.copy(launcher, self.launcher)
         for image in images:
             shutil.copy(standin, os.path.join(self.dir, image))
@@ -56,7 +59,7 @@ class Sandbox:
             full_env["FAKETIME"] = "@" + clock
             full_env["TZ"] = "UTC"
         full_env.update(env or {})
-        argv = [self.launcher] + [a if isinstance(a, bytes) else a.encode() for a in args]
+        argv = self.WRAPPER + [self.launcher] + [a if isinstance(a, bytes) else a.encode() for a in args]
         started = time.monotonic()
         if terminal:
             return self._run_on_terminal(argv, full_env, cwd, timeout, started)

@@ -11,6 +11,7 @@ import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 import harness
+import vectors
 from harness import BANNER, BLANKING, Sandbox, stop_message
 
 LAUNCHER = STANDIN = None
@@ -30,7 +31,7 @@ class Case(unittest.TestCase):
 
 class Launch(Case):
     def test_echoes_runs_and_passes_the_status_on(self):
-        for status in (0, 7, 255):
+        for status in vectors.STATUSES:
             r = self.box.run("rec.ts", "@3ff", "2100", env={"STANDIN_STATUS": str(status)})
             self.assertEqual(r.status, status)
             # Standard output is a pipe: the launcher's echo stays in its buffer
@@ -38,7 +39,7 @@ class Launch(Case):
             self.assertEqual(r.out, b"standin ran\n" + self.capture_line(b"zarnivek.exe", b"rec.ts", b"3FF", b"2100"))
             self.assertEqual(r.err, BANNER)
         argv = [self.box.path("zarnivek.exe").encode(), b"rec.ts", b"@3FF", b"2100"]
-        self.assertEqual(self.box.calls(), [argv] * 3)
+        self.assertEqual(self.box.calls(), [argv] * len(vectors.STATUSES))
 
     def test_output_redirected_to_a_file_keeps_the_order(self):
         out = self.box.path("out.txt")
@@ -60,8 +61,7 @@ class Launch(Case):
         self.assertEqual(self.box.calls()[0][0], self.box.path("zarnivek2.exe").encode())
 
     def test_file_names_reach_the_capture_program_literally(self):
-        names = [b"a b.ts", b"$HOME.ts", b"`id`.ts", b"x; rm -rf y.ts", b"100%.ts", b"it's.ts",
-                 b"\xe8\xa1\xa8.ts", b"back\\slash.ts", b"*.ts"]
+        names = vectors.LITERAL_NAMES + [b"\xe8\xa1\xa8.ts", b"back\\slash.ts", b"*.ts"]
         for name in names:
             r = self.box.run(name, "@1", "2100")
             self.assertEqual(r.status, 0, name)
@@ -92,14 +92,7 @@ class Launch(Case):
 
 class EarlyEnds(Case):
     def test_refusals_pause_six_seconds_and_exit_1(self):
-        cases = [
-            (("rec.ts", "@400"), b"Not enough Parameter! (400,0,1)\n"),
-            ((), b"Not enough Parameter! (0,0,0)\n"),
-            (("2100", "@0", "rec.ts"), b"Not enough Parameter! (0,1,3)\n"),
-            (("rec.ts", "@1", "21:xx"), b"Bad time argument '21:xx': expected HH:MM-HH:MM\n"),
-            (("rec.ts", "@1", "24:30-25:00"), b"Bad time argument '24:30-25:00': the clock never shows its start\n"),
-            (('a"b.ts', "@1", "2100"), b"Bad file argument 'a\"b.ts': it holds a double quotation mark\n"),
-        ]
+        cases = vectors.REFUSALS
         with ThreadPoolExecutor(len(cases)) as pool:
             results = list(pool.map(lambda c: self.box.run(*c[0]), cases))
         for (args, message), r in zip(cases, results):

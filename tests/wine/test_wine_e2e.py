@@ -1,0 +1,342 @@
+"""End-to-end tests of the Windows build under Wine: the real launcher, run in
+a fresh temporary directory next to the Windows stand-in capture program,
+through Wine's own cmd.exe and taskkill.exe.
+
+usage: test_wine_e2e.py WINE_RUN LAUNCHER STANDIN ARGV_PROBE"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from concurrent.futures import ThreadPoolExecutor
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
+import vectors  # noqa: E402
+from harness import BANNER, BLANKING, stop_message  # noqa: E402
+
+WINE_RUN = LAUNCHER = STANDIN = PROBE = None
+JAPANESE = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
+# What the command interpreter gives for a program it cannot find (9009),
+# as a Linux exit status (its low 8 bits).
+NOT_FOUND = 9009 & 0xFF
+
+
+def crlf(text):
+    """Standard output and standard error are in text mode on Windows."""
+    return text.replace(b"\n", b"\r\n")
+
+
+def windows_path(path):
+    """The name Wine gives a Linux path: drive Z: is the root."""
+    return b"Z:" + os.fsencode(path).replace(b"/", b"\\")
+
+
+class WineSandbox(harness.Sandbox):
+    LAUNCHER_NAME = "quellatorbin.exe"
+
+    def __init__(self, *args, launcher_name=None, **kwargs):
+        if launcher_name:
+            self.LAUNCHER_NAME = launcher_name
+        self.WRAPPER = [WINE_RUN]
+        super().__init__(*args, **kwargs)
+
+    def win(self, name=""):
+        return windows_path(self.dir) + b"\\" + os.fsencode(name)
+
+    def start_process(self, image, seconds=120, where=None):
+        """Starts the stand-in under Wine as `image`, from `where` (default: a
+        fresh directory outside the sandbox), and returns once it runs."""
+        where = where or tempfile.mkdtemp(prefix="qb-wine-other-")
+        p = start_standin(os.path.join(where, image), seconds)
+        self.children.append((p, where))
+        return p
+
+
+def start_standin(exe, seconds):
+    """Starts a copy of the stand-in at `exe` (its calls.log goes next to it),
+    running for `seconds`, and returns once it runs."""
+    shutil.copy(STANDIN, exe)
+    p = subprocess.Popen([WINE_RUN, exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, env=dict(os.environ, STANDIN_SLEEP=str(seconds)),
+                         cwd=os.path.dirname(exe))
+    deadline = time.monotonic() + 60
+    while not os.path.exists(os.path.join(os.path.dirname(exe), "calls.log")):
+        if p.poll() is not None or time.monotonic() > deadline:
+            raise AssertionError("%s did not start" % exe)
+        time.sleep(0.05)
+    return p
+
+
+KEEPER = None
+
+
+def setUpModule():
+    """Keeps the Wine server and its service processes running for the whole
+    module, started with no pipe of ours: otherwise they start with a run and
+    hold its output pipes open until the server ends, seconds later."""
+    global KEEPER
+    where = tempfile.mkdtemp(prefix="qb-wine-keeper-")
+    KEEPER = start_standin(os.path.join(where, "keeper.exe"), 3600)
+    KEEPER.where = where
+
+
+def tearDownModule():
+    KEEPER.kill()
+    KEEPER.wait()
+    shutil.rmtree(KEEPER.where, ignore_errors=True)
+
+
+class Case(unittest.TestCase):
+    settings = b""
+    images = ("zarnivek.exe",)
+
+    def setUp(self):
+        self.box = WineSandbox(LAUNCHER, STANDIN, self.settings, self.images)
+        self.addCleanup(self.box.close)
+
+    def capture_line(self, image, name, source, window):
+        """The echoed capture command line, as Windows writes it (CR LF)."""
+        return b'%s "%s" @%s %s\r\n' % (self.box.win(image.decode()), name, source, window)
+
+    def assert_ended(self, process):
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.fail("the instance still runs")
+
+
+class Launch(Case):
+    def test_echoes_runs_and_passes_the_status_on(self):
+        for status in vectors.STATUSES:
+            r = self.box.run("rec.ts", "@3ff", "2100", env={"STANDIN_STATUS": str(status)})
+            self.assertEqual(r.status, status)
+            # The echo stays in the 512-byte buffer while the capture program
+            # runs: it lands after that program's line.
+            self.assertEqual(r.out, crlf(b"standin ran\n") + self.capture_line(b"zarnivek.exe", b"rec.ts", b"3FF", b"2100"))
+            self.assertEqual(r.err, crlf(BANNER))
+        argv = [self.box.win("zarnivek.exe"), b"rec.ts", b"@3FF", b"2100"]
+        self.assertEqual(self.box.calls(), [argv] * len(vectors.STATUSES))
+
+    def test_output_redirected_to_a_file_keeps_the_order(self):
+        r = self.box.run("@400", "2100", "rec.ts", stdout_path=self.box.path("out.txt"))
+        self.assertEqual(r.out, crlf(b"standin ran\n") + self.capture_line(b"zarnivek.exe", b"rec.ts", b"400", b"2100"))
+
+    def test_console_output_is_unbuffered(self):
+        # Wine makes a terminal a console: the echo shows before the capture
+        # program's output (which reaches it with cursor controls between).
+        r = self.box.run("rec.ts", "@1", "2100", terminal=True)
+        self.assertEqual(r.status, 0)
+        out = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", r.out)
+        self.assertTrue(out.startswith(self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"2100")), out)
+        self.assertIn(b"standin", out)
+
+    def test_file_names_reach_the_capture_program_literally(self):
+        names = vectors.LITERAL_NAMES + [b"caf\xc3\xa9.ts"]
+        for name in names:
+            r = self.box.run(name, "@1", "2100")
+            self.assertEqual(r.status, 0, name)
+        # The non-ASCII name arrives in the Windows code page (1252).
+        want = vectors.LITERAL_NAMES + [b"caf\xe9.ts"]
+        self.assertEqual([c[1] for c in self.box.calls()], want)
+        self.assertEqual(sorted(os.listdir(self.box.dir)),
+                         sorted(["quellatorbin.exe", "quellatorbin.ini", "zarnivek.exe", "calls.log"]))
+
+    def test_percent_sequences_never_lead_to_an_overwrite(self):
+        # The command interpreter would make 'News %OS% special(1).ts' into
+        # 'News Windows_NT special(1).ts', a file that exists.
+        self.box.write("News %OS% special.ts", b"old")
+        self.box.write("News Windows_NT special(1).ts", b"other")
+        r = self.box.run("News %OS% special.ts", "@1", "2100", env={"STANDIN_TOUCH": "1"})
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.out, crlf(b"standin ran\n") +
+                         self.capture_line(b"zarnivek.exe", b"News %OS% special(1).ts", b"1", b"2100"))
+        self.assertEqual(self.box.calls()[0][1], b"News %OS% special(1).ts")
+        for name, data in (("News %OS% special.ts", b"old"), ("News Windows_NT special(1).ts", b"other"),
+                           ("News %OS% special(1).ts", b"")):
+            with open(self.box.path(name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+
+    def test_missing_capture_program(self):
+        # Through the command interpreter and, for a name with '%', directly:
+        # both give the interpreter's status for a program it cannot find.
+        os.remove(self.box.path("zarnivek.exe"))
+        for name in (b"rec.ts", b"100%.ts"):
+            r = self.box.run(name, "@1", "2100")
+            self.assertEqual(r.status, NOT_FOUND, name)
+            self.assertEqual(r.out, self.capture_line(b"zarnivek.exe", name, b"1", b"2100"))
+            self.assertTrue(r.err.startswith(crlf(BANNER)), r.err)
+            self.assertGreater(len(r.err), len(crlf(BANNER)), "no word that the program was not found")
+
+
+class EarlyEnds(Case):
+    def test_refusals_pause_six_seconds_and_exit_1(self):
+        cases = vectors.REFUSALS
+        with ThreadPoolExecutor(len(cases)) as pool:
+            results = list(pool.map(lambda c: self.box.run(*c[0]), cases))
+        for (args, message), r in zip(cases, results):
+            self.assertEqual((r.status, r.out, r.err), (1, crlf(message), crlf(BANNER)), args[:3])
+            self.assertGreaterEqual(r.elapsed, 5.9, args[:3])
+        self.assertEqual(self.box.calls(), [])
+
+    def test_program_path_over_254_characters(self):
+        deep = self.box.path("d" * 120 + "/" + "e" * 120)
+        os.makedirs(deep)
+        shutil.copy(LAUNCHER, os.path.join(deep, "quellatorbin.exe"))
+        shutil.copy(self.box.path("quellatorbin.ini"), deep)
+        p = subprocess.run([WINE_RUN, os.path.join(deep, "quellatorbin.exe"), "rec.ts", "@1", "2100"],
+                           capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 1)
+        self.assertEqual(p.stdout, b"Cannot find the program directory, or its path is longer than 254 characters\r\n")
+
+
+class MissingSettings(Case):
+    settings = None
+
+    def test_every_run_ends_with_cannot_open(self):
+        message = b"Cannot open '%s'\r\n" % self.box.win("quellatorbin.ini")
+        with ThreadPoolExecutor(2) as pool:
+            results = list(pool.map(lambda a: self.box.run(*a), [("rec.ts", "@1", "2100"), ("stop",)]))
+        for r in results:
+            self.assertEqual((r.status, r.out, r.err), (1, message, crlf(BANNER)))
+            self.assertGreaterEqual(r.elapsed, 5.9)
+        self.assertEqual(self.box.calls(), [])
+
+
+class Settings(Case):
+    settings = b"; remark\r\nI1\r\n@3FF,1\r\n@400,20\r\nI1\r\n"
+    images = ("zarnivek.exe", "zarnivek1.exe")
+
+    def test_instance_offset_and_mapping_reach_the_command_line(self):
+        # I2 less 1 is 1; 0x400 maps to 0x20, and the 'I' line after the
+        # mapping is not read.
+        r = self.box.run("rec.ts", "@400", "I2", "2100")
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.out, crlf(b"standin ran\n") + self.capture_line(b"zarnivek1.exe", b"rec.ts", b"20", b"2100"))
+        self.assertEqual(self.box.calls(), [[self.box.win("zarnivek1.exe"), b"rec.ts", b"@20", b"2100"]])
+
+
+class Wait(Case):
+    def local_clock(self):
+        """Seconds since midnight on Wine's local clock, and the offset from
+        this machine's UTC clock (Wine keeps a time zone of its own)."""
+        p = subprocess.run([WINE_RUN, PROBE, "clock"], capture_output=True, check=True, timeout=60)
+        h, m, s = (int(x) for x in p.stdout.split(b":"))
+        offset = (h * 3600 + m * 60 + s - time.time()) % 86400
+        return round(offset / 60) * 60
+
+    def test_counts_down_on_the_real_clock(self):
+        offset = self.local_clock()
+        # Wait for a second from which a launch 6 s later stays within 10..34.
+        while True:
+            now = int(time.time() + offset) % 86400
+            if 4 <= now % 60 <= 28:
+                break
+            time.sleep(0.2)
+        launch_second = now % 60 + 6
+        lead = 40 - launch_second
+        minute = now // 60
+        start = (minute + 1) % 1440
+        time_arg = "%d:%02d-%d:%02d" % (start // 60, start % 60, (start // 60 + 1) % 24, start % 60)
+        self.box.write("quellatorbin.ini", b"M%d,0\n" % lead)
+        r = self.box.run("rec.ts", "@1", time_arg)
+        self.assertEqual(r.status, 0)
+        self.assertGreater(r.elapsed, 4)
+        out = r.out.replace(crlf(b"standin ran\n"), b"", 1)
+        head, _, tail = out.partition(BLANKING)
+        lines = head.split(b"\r")[:-1]
+        counts = [int(line[len(b"Please wait..."):]) for line in lines]
+        self.assertEqual(lines, [b"Please wait...%d   " % n for n in counts])
+        self.assertEqual(counts, sorted(counts, reverse=True))
+        self.assertEqual(counts[-1], 1)
+        self.assertGreaterEqual(len(set(counts)), 2)
+        window = b"%02d:%02d:%02d-%02d:%02d:00" % (minute // 60, minute % 60, 60 - lead, (start // 60 + 1) % 24, start % 60)
+        self.assertEqual(tail, self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", window))
+
+
+class Stop(Case):
+    def test_stop_ends_only_its_own_suffix_through_cmd_and_taskkill(self):
+        two = self.box.start_process("zarnivek2.exe")
+        one = self.box.start_process("zarnivek1.exe")
+        r = self.box.run("stop", "I2")
+        self.assertEqual((r.status, r.out, r.err), (1, crlf(stop_message(b"2")), crlf(BANNER)))
+        self.assert_ended(two)
+        time.sleep(0.3)
+        self.assertIsNone(one.poll())
+        # Nothing left to end: no message, still status 1.
+        r = self.box.run("stop", "I2")
+        self.assertEqual((r.status, r.out), (1, b""))
+
+    def test_stop_message_bytes_on_a_file(self):
+        victim = self.box.start_process("zarnivek.exe")
+        r = self.box.run("stop", stdout_path=self.box.path("out.txt"))
+        self.assertEqual((r.status, r.out), (1, crlf(stop_message())))
+        self.assert_ended(victim)
+
+    def test_stop_message_on_a_japanese_console(self):
+        # The console of code page 932 shows the Shift_JIS bytes as the text.
+        victim = self.box.start_process("zarnivek.exe")
+        r = self.box.run("stop", terminal=True, env=JAPANESE)
+        self.assertEqual(r.status, 1)
+        out = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", r.out)
+        self.assertEqual(out, "zarnivek.exe を終了しました。\r\n".encode("utf-8"))
+        self.assert_ended(victim)
+
+    def test_stale_instance_is_ended_before_a_launch(self):
+        stale = self.box.start_process("zarnivek.exe")
+        r = self.box.run("rec.ts", "@1", "2100")
+        self.assertEqual(r.status, 0)
+        self.assert_ended(stale)
+        self.assertEqual(r.out, crlf(b"standin ran\n" + stop_message()) +
+                         self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"2100"))
+        self.assertGreater(r.elapsed, 2.9)
+        self.assertEqual(len(self.box.calls()), 1)
+
+
+class OutputNames(Case):
+    def test_existing_files_and_directories_are_numbered(self):
+        self.box.write("rec.ts", b"old")
+        os.mkdir(self.box.path("rec(1).ts"))
+        for _ in range(2):
+            r = self.box.run("rec.ts", "@1", "2100", env={"STANDIN_TOUCH": "1"})
+            self.assertEqual(r.status, 0)
+        self.assertEqual([c[1] for c in self.box.calls()], [b"rec(2).ts", b"rec(3).ts"])
+        with open(self.box.path("rec.ts"), "rb") as f:
+            self.assertEqual(f.read(), b"old")
+
+    def test_names_with_a_directory_and_relative_to_the_current_directory(self):
+        work = self.box.path("work")
+        os.mkdir(work)
+        open(os.path.join(work, "rec.ts"), "wb").close()
+        for args, cwd in (((b"rec.ts",), work), ((b"work\\rec.ts",), None),
+                          ((windows_path(work) + b"\\a.b.ts", b"fn"), None)):
+            r = self.box.run(*args, "@1", "2100", cwd=cwd)
+            self.assertEqual((r.status, r.err), (0, crlf(BANNER)), r.out)
+        self.assertEqual([c[1] for c in self.box.calls()],
+                         [b"rec(1).ts", b"work\\rec(1).ts", windows_path(work) + b"\\a.b.ts"])
+
+
+class DoubleByteProgramDirectory(unittest.TestCase):
+    def test_trail_byte_5c_is_no_separator(self):
+        # '表' is 95 5C in code page 932: a search for the last 0x5C byte would
+        # cut the path inside the program's own name.
+        box = WineSandbox(LAUNCHER, STANDIN, b"I1\r\n@400,20\r\n", ("zarnivek.exe",), launcher_name="表.exe")
+        self.addCleanup(box.close)
+        r = box.run("rec.ts", "@400", "I1", "2100", env=JAPANESE)
+        self.assertEqual(r.status, 0, r.out)
+        self.assertEqual(r.out, crlf(b"standin ran\n") + b'%s "rec.ts" @20 2100\r\n' % box.win("zarnivek.exe"))
+        self.assertEqual(box.calls(), [[box.win("zarnivek.exe"), b"rec.ts", b"@20", b"2100"]])
+
+
+if __name__ == "__main__":
+    WINE_RUN, LAUNCHER, STANDIN, PROBE = (os.path.abspath(a) for a in sys.argv[1:5])
+    del sys.argv[1:5]
+    # Linux arguments reach Wine as UTF-8, and Windows sees code page 1252.
+    os.environ.update({"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"})
+    if "ja_JP.utf8" not in subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout:
+        sys.exit("the locale ja_JP.UTF-8 is missing: tests/run_all.sh generates it")
+    unittest.main(verbosity=2)

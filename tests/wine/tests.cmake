@@ -1,0 +1,44 @@
+# Tests of the Windows build, run under Wine, and the probe that holds the
+# Linux command-line splitter to the Windows C runtime. Included from
+# tests/CMakeLists.txt in both builds.
+
+# Prints the argv that command texts give: the C runtime's (Windows build) or
+# the launcher's splitter's (Linux build).
+add_executable(argv_probe wine/argv_probe.cpp)
+if(NOT WIN32)
+  target_link_libraries(argv_probe PRIVATE quellatorbin_core)
+  return()
+endif()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(QB_WINE_RUN ${CMAKE_CURRENT_SOURCE_DIR}/wine/wine_run.sh)
+set(QUELLATORBIN_HOST_PROBE ${PROJECT_SOURCE_DIR}/build/tests/argv_probe
+    CACHE FILEPATH "argv_probe of the Linux build, for the command-line splitting comparison")
+
+# A Wine prefix of the tests' own, made once before any Windows program runs.
+add_test(NAME wine_prefix COMMAND ${QB_WINE_RUN} --boot)
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+set_tests_properties(unit_tests PROPERTIES FIXTURES_REQUIRED wine)
+
+# The program and the demo capture program import nothing but KERNEL32 and msvcrt.
+add_test(NAME windows_imports
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP}
+          "-DFILES=$<TARGET_FILE:quellatorbin>;$<TARGET_FILE:zarnivek_demo>"
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/wine/check_imports.cmake)
+set_tests_properties(windows_imports PROPERTIES TIMEOUT 60)
+
+add_test(NAME e2e_wine
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_wine_e2e.py
+          ${QB_WINE_RUN} $<TARGET_FILE:quellatorbin> $<TARGET_FILE:standin> $<TARGET_FILE:argv_probe>)
+set_tests_properties(e2e_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
+
+add_test(NAME cmdline_differential
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_cmdline_diff.py
+          ${QB_WINE_RUN} $<TARGET_FILE:argv_probe> ${QUELLATORBIN_HOST_PROBE})
+set_tests_properties(cmdline_differential PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+
+# The release package for Windows users.
+add_test(NAME release_zip
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_release_zip.py
+          ${CMAKE_CPACK_COMMAND} ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+set_tests_properties(release_zip PROPERTIES TIMEOUT 120)
