@@ -21,7 +21,9 @@
 
 namespace {
 
+#ifdef _WIN32
 const char CHILD_VARIABLE[] = "QB_ARGV_PROBE_CHILD";
+#endif
 
 void print_words(int n, char** words)
 {
