@@ -97,15 +97,6 @@ void platform_sleep_ms(unsigned ms)
     Sleep(ms);
 }
 
-void platform_local_now(LocalTime* now)
-{
-    time_t t = time(nullptr);
-    struct tm* tm = localtime(&t);
-    now->hour = tm ? tm->tm_hour : 0;
-    now->minute = tm ? tm->tm_min : 0;
-    now->second = tm ? tm->tm_sec : 0;
-}
-
 int platform_run_command(const char* text)
 {
     // The command interpreter expands %NAME% even inside double quotation

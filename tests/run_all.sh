@@ -8,15 +8,19 @@ packages=(cmake g++ make libgtest-dev python3 faketime)
 # Benchmarks: bench/run.sh, which the tests run in its quick mode.
 packages+=(hyperfine time procps)
 packages+=(clang libclang-rt-14-dev clang-tidy cppcheck) # hardening: sanitizers, fuzzing, analysers
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
-fi
+# Installs those of the named Debian packages that are missing.
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    apt-get update -q
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+  fi
+}
+install_missing "${packages[@]}"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j2
@@ -26,21 +30,11 @@ ctest --test-dir build --output-on-failure --no-tests=error
 # Needs the i386 architecture for wine32, and the ja_JP.UTF-8 locale for the
 # test of a program name in code page 932.
 win_packages=(wine wine32:i386 g++-mingw-w64-i686 googletest locales)
-missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "adding the i386 architecture"
   dpkg --add-architecture i386
-  missing=("${win_packages[@]}")
-else
-  for p in "${win_packages[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-  done
 fi
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
-fi
+install_missing "${win_packages[@]}"
 if ! locale -a | grep -qx 'ja_JP.utf8'; then
   echo "generating the locale ja_JP.UTF-8"
   if grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen; then
