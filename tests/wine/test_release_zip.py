@@ -1,5 +1,5 @@
 """The release package: cpack makes a ZIP that holds the program, the sample
-settings file and the README, and nothing else.
+settings file, the README and the licence, and nothing else.
 
 usage: test_release_zip.py CPACK BUILD_DIR SOURCE_DIR"""
 
@@ -14,7 +14,7 @@ CPACK = BUILD = SOURCE = None
 
 
 class Release(unittest.TestCase):
-    def test_zip_holds_program_settings_and_readme(self):
+    def test_zip_holds_program_settings_readme_and_license(self):
         with tempfile.TemporaryDirectory() as out:
             subprocess.run([CPACK, "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out],
                            check=True, capture_output=True, timeout=100)
@@ -27,6 +27,7 @@ class Release(unittest.TestCase):
             top + "quellatorbin.exe": os.path.join(BUILD, "quellatorbin.exe"),
             top + "quellatorbin.ini": os.path.join(SOURCE, "quellatorbin.ini"),
             top + "README.md": os.path.join(SOURCE, "README.md"),
+            top + "LICENSE": os.path.join(SOURCE, "LICENSE"),
         }
         self.assertEqual(sorted(files), sorted(want))
         for name, path in want.items():
