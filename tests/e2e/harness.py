@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import termios
+import unittest
 import time
 
 BANNER = b"quellatorbin Ver.0.05\n"
@@ -136,3 +137,18 @@ class Sandbox:
             shutil.rmtree(where, ignore_errors=True)
         shutil.rmtree(self.dir, ignore_errors=True)
 
+
+class SandboxCase(unittest.TestCase):
+    """A test with a fresh sandbox of its own in self.box. Subclasses may set
+    the settings file's bytes and the capture program's image names; the
+    programs (launcher, stand-in) are set before the tests run."""
+
+    sandbox_class = Sandbox
+    programs = None
+    settings = b""
+    images = ("zarnivek.exe",)
+
+    def setUp(self):
+        launcher, standin = self.programs
+        self.box = self.sandbox_class(launcher, standin, self.settings, self.images)
+        self.addCleanup(self.box.close)

@@ -12,19 +12,12 @@ from concurrent.futures import ThreadPoolExecutor
 
 import harness
 import vectors
-from harness import BANNER, BLANKING, Sandbox, stop_message
+from harness import BANNER, BLANKING, SandboxCase, stop_message
 
 LAUNCHER = STANDIN = None
 
 
-class Case(unittest.TestCase):
-    settings = b""
-    images = ("zarnivek.exe",)
-
-    def setUp(self):
-        self.box = Sandbox(LAUNCHER, STANDIN, self.settings, self.images)
-        self.addCleanup(self.box.close)
-
+class Case(SandboxCase):
     def capture_line(self, image, name, source, window):
         return b'%s/%s "%s" @%s %s\n' % (self.box.dir.encode(), image, name, source, window)
 
@@ -238,5 +231,6 @@ class OutputNames(Case):
 
 if __name__ == "__main__":
     LAUNCHER, STANDIN = sys.argv[1], sys.argv[2]
+    Case.programs = (LAUNCHER, STANDIN)
     del sys.argv[1:3]
     unittest.main(verbosity=2)

@@ -91,13 +91,8 @@ def tearDownModule():
     shutil.rmtree(KEEPER.where, ignore_errors=True)
 
 
-class Case(unittest.TestCase):
-    settings = b""
-    images = ("zarnivek.exe",)
-
-    def setUp(self):
-        self.box = WineSandbox(LAUNCHER, STANDIN, self.settings, self.images)
-        self.addCleanup(self.box.close)
+class Case(harness.SandboxCase):
+    sandbox_class = WineSandbox
 
     def capture_line(self, image, name, source, window):
         """The echoed capture command line, as Windows writes it (CR LF)."""
@@ -334,6 +329,7 @@ class DoubleByteProgramDirectory(unittest.TestCase):
 
 if __name__ == "__main__":
     WINE_RUN, LAUNCHER, STANDIN, PROBE = (os.path.abspath(a) for a in sys.argv[1:5])
+    Case.programs = (LAUNCHER, STANDIN)
     del sys.argv[1:5]
     # Linux arguments reach Wine as UTF-8, and Windows sees code page 1252.
     os.environ.update({"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"})
