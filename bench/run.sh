@@ -13,6 +13,14 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
+# Every run of the launcher looks at the whole process table (the pre-launch
+# stop). The benchmark runs in a process table of its own (tests/isolated.sh),
+# so that no run can touch a process outside, filled with idle processes to
+# QB_BENCH_PROCESSES entries (default 100, a busy machine's count): figure A is
+# taken over a table of the same size on every machine.
+if [ -z "${QB_ISOLATED:-}" ]; then
+  exec sh "$here/../tests/isolated.sh" bash "$0" "$@"
+fi
 quick=0
 if [ "${1:-}" = "--quick" ]; then
   quick=1
@@ -50,7 +58,9 @@ work="$(mktemp -d /tmp/quellatorbin-bench.XXXXXX)"
 # Waiting runs that are measured, by pid, so that an interrupted benchmark
 # leaves none behind.
 helpers=()
+fillers=()
 cleanup() {
+  for p in "${fillers[@]}"; do kill "$p" 2>/dev/null || true; done
   for p in "${helpers[@]}"; do
     pkill -P "$p" 2>/dev/null || true
     kill "$p" 2>/dev/null || true
@@ -106,6 +116,11 @@ cmd_run="$work/run/quellatorbin $work/run/rec.ts @400 I42 2100"
 cmd_sh="sh -c '$line'"
 cmd_many="$work/many/quellatorbin $work/many/rec.ts @400 I42 2100"
 cmd_bigini="$work/bigini/quellatorbin $work/bigini/rec.ts @400 I42 2100"
+
+for ((n = $(ls /proc | grep -c '^[0-9]'); n < ${QB_BENCH_PROCESSES:-100}; n++)); do
+  sleep 100000 &
+  fillers+=($!)
+done
 
 meta="$work/meta.tsv"
 {
@@ -172,7 +187,7 @@ cpu_time "$work/cpu-launcher.txt" "$work/wait/quellatorbin" "$work/wait/rec.ts" 
 helpers+=($!)
 cpu_time "$work/cpu-sleep.txt" sleep $((wait_s + 5)) &
 helpers+=($!)
-wait
+wait "${helpers[@]}"
 helpers=()
 printf 'settle_s\t%s\n' "$settle_s" >>"$meta"
 printf 'cmd_cpu\t%s\n' "LD_PRELOAD=$faketime_lib FAKETIME='@$fake_start' TIMEFORMAT='%3R %3U %3S'; time $work/wait/quellatorbin $work/wait/rec.ts @400 I42 21:00-21:30   (ended after $wait_s s)" >>"$meta"

@@ -1,8 +1,10 @@
-// Stand-in capture program for the end-to-end tests. It appends the argv it
-// received to "calls.log" next to itself (each argument as "<length>:<bytes>",
-// a line feed after each call), prints one line, and exits with the status in
-// STANDIN_STATUS (default 0). STANDIN_SLEEP=<s> makes it run that long first;
-// STANDIN_TOUCH=1 makes it create the output file it is given.
+// Stand-in capture program for the end-to-end tests. It prints one line
+// ("standin ran"), with STANDIN_ERR set one more on standard error ("standin
+// error"), then appends the argv it received to "calls.log" next to itself
+// (each argument as "<length>:<bytes>", a line feed after each call): a call
+// in the log is its sign of life, written after its output. It exits with the
+// status in STANDIN_STATUS (default 0). STANDIN_SLEEP=<s> makes it run that
+// long first; STANDIN_TOUCH=1 makes it create the output file it is given.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +16,10 @@
 
 int main(int argc, char** argv)
 {
+    printf("standin ran\n");
+    fflush(stdout);
+    if (getenv("STANDIN_ERR"))
+        fputs("standin error\n", stderr);
     char log[1024];
     const char* slash = strrchr(argv[0], '/');
     const char* backslash = strrchr(argv[0], '\\');
@@ -26,8 +32,6 @@ int main(int argc, char** argv)
         fputc('\n', f);
         fclose(f);
     }
-    printf("standin ran\n");
-    fflush(stdout);
     if (const char* s = getenv("STANDIN_SLEEP")) {
 #ifdef _WIN32
         Sleep((DWORD)atoi(s) * 1000);

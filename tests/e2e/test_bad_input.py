@@ -16,18 +16,25 @@ import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 import harness
-from harness import BANNER, Result, Sandbox
+from harness import BANNER, Sandbox, cannot_start
 
 LAUNCHER = STANDIN = None
 NOBODY = 65534
 
 
+def real_root():
+    """True for root of the whole machine, who may run a program as another
+    user (root of a user namespace may not: that user is not mapped)."""
+    if os.geteuid() != 0:
+        return False
+    with open("/proc/self/uid_map") as f:
+        return f.read().split() == ["0", "0", "4294967295"]
+
+
 def run_as_nobody(box, *args):
     """Runs the launcher without root's right to read any file."""
     os.chmod(box.dir, 0o755)
-    p = subprocess.run([box.launcher] + list(args), stdin=subprocess.DEVNULL, capture_output=True,
-                       cwd=box.dir, timeout=60, user=NOBODY, group=NOBODY, extra_groups=[])
-    return Result(p.returncode, p.stdout, p.stderr, 0)
+    return box.run(*args, user=NOBODY)
 
 
 class Case(unittest.TestCase):
@@ -63,9 +70,9 @@ class SettingsFile(Case):
 
         def attempt(i):
             box, make = boxes[i], kinds[i]
-            if make is unreadable and os.geteuid() == 0:
+            if make is unreadable and real_root():
                 return run_as_nobody(box, "rec.ts", "@1", "2100")
-            return box.run("rec.ts", "@1", "2100", timeout=30)
+            return box.run("rec.ts", "@1", "2100")
 
         with ThreadPoolExecutor(len(kinds)) as pool:
             results = list(pool.map(attempt, range(len(kinds))))
@@ -97,13 +104,12 @@ class ProgramPath(Case):
             self.assertEqual(len(os.path.join(where, "quellatorbin")), length)
             for name in ("quellatorbin", "zarnivek.exe", "quellatorbin.ini"):
                 shutil.copy(box.path(name), os.path.join(where, name))
-            p = subprocess.run([os.path.join(where, "quellatorbin"), "rec.ts", "@1", "2100"],
-                               stdin=subprocess.DEVNULL, capture_output=True, cwd=where, timeout=30)
+            p = box.run("rec.ts", "@1", "2100", launcher=os.path.join(where, "quellatorbin"), cwd=where)
             if ok:
-                self.assertEqual(p.returncode, 0)
-                self.assertTrue(p.stdout.endswith(b'%s/zarnivek.exe "rec.ts" @1 2100\n' % where.encode()))
+                self.assertEqual(p.status, 0)
+                self.assertTrue(p.out.endswith(b'%s/zarnivek.exe "rec.ts" @1 2100\n' % where.encode()))
             else:
-                self.assertEqual((p.returncode, p.stdout), (
+                self.assertEqual((p.status, p.out), (
                     1, b"Cannot find the program directory, or its path is longer than 254 characters\n"))
 
 
@@ -115,17 +121,16 @@ class ProgramPath(Case):
         for name in ("quellatorbin", "zarnivek.exe", "quellatorbin.ini"):
             shutil.copy(box.path(name), os.path.join(where, name))
         shutil.copy(STANDIN, box.path("my"))
-        p = subprocess.run([os.path.join(where, "quellatorbin"), "rec.ts", "@1", "2100"],
-                           stdin=subprocess.DEVNULL, capture_output=True, cwd=where, timeout=30)
-        self.assertEqual((p.returncode, p.stdout), (1, b"Cannot start the capture program from '" + where.encode() +
+        launcher = os.path.join(where, "quellatorbin")
+        p = box.run("rec.ts", "@1", "2100", launcher=launcher, cwd=where)
+        self.assertEqual((p.status, p.out), (1, b"Cannot start the capture program from '" + where.encode() +
                                                        b"/': the directory holds a blank, a control character or "
                                                        b"one of \" & < >\n"))
         self.assertEqual(box.calls(), [])
         # A stop request runs no program from there: it still works.
         victim = box.start_process("zarnivek.exe")
-        p = subprocess.run([os.path.join(where, "quellatorbin"), "stop"], stdin=subprocess.DEVNULL,
-                           capture_output=True, cwd=where, timeout=30)
-        self.assertEqual(p.returncode, 1)
+        p = box.run("stop", launcher=launcher, cwd=where)
+        self.assertEqual(p.status, 1)
         self.assertEqual(victim.wait(5), -9)
 
 
@@ -165,8 +170,8 @@ class ClosedOutput(Case):
         box.write("rec.sh", b"grep SigIgn /proc/$$/status > sigign.txt; exit 7\n")
         read_end, write_end = os.pipe()
         os.close(read_end)
-        env = dict(os.environ, LD_PRELOAD=harness.FAKETIME_LIB, FAKETIME="@2026-12-07 20:59:37", TZ="UTC")
-        p = subprocess.run([box.launcher, "rec.sh", "@1", "21:00-21:30", "fn"], stdin=subprocess.DEVNULL,
+        env = dict(os.environ, **harness.faketime_env("2026-12-07 20:59:37", box.SPEED))
+        p = subprocess.run(box.argv("rec.sh", "@1", "21:00-21:30", "fn"), stdin=subprocess.DEVNULL,
                            stdout=write_end, stderr=subprocess.PIPE, env=env, cwd=box.dir, timeout=30)
         os.close(write_end)
         self.assertEqual((p.returncode, p.stderr), (7, BANNER))
@@ -182,11 +187,11 @@ class CaptureProgram(Case):
         image = box.path("zarnivek.exe")
         os.chmod(image, 0o644)
         r = box.run("rec.ts", "@1", "2100")
-        self.assertEqual((r.status, r.err), (127, BANNER + b"cannot start '%s': Permission denied\n" % image.encode()))
+        self.assertEqual((r.status, r.err), (127, BANNER + cannot_start(image, b"Permission denied")))
         os.remove(image)
         os.mkdir(image)
         r = box.run("rec.ts", "@1", "2100")
-        self.assertEqual((r.status, r.err), (127, BANNER + b"cannot start '%s': Permission denied\n" % image.encode()))
+        self.assertEqual((r.status, r.err), (127, BANNER + cannot_start(image, b"Permission denied")))
 
 
 if __name__ == "__main__":

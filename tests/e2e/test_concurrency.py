@@ -8,28 +8,13 @@ usage: test_concurrency.py LAUNCHER STANDIN"""
 import os
 import subprocess
 import sys
-import time
 import unittest
 
 import harness
 from harness import BANNER, BLANKING, Sandbox, stop_message
 
 LAUNCHER = STANDIN = None
-CLOCK = "2026-12-07 20:59:37"  # the waiting runs launch at 20:59:40
-
-
-def comm_running(image):
-    """True when a live process has this image name."""
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/stat" % pid, "rb") as f:
-                stat = f.read()
-        except OSError:
-            continue
-        name, state = stat[stat.index(b"(") + 1:stat.rindex(b")")], stat[stat.rindex(b")") + 2:][:1]
-        if name == image and state not in (b"Z", b"X"):
-            return True
-    return False
+CLOCK = "2026-12-07 20:59:17"  # the waiting runs launch at 20:59:40
 
 
 class Concurrent(unittest.TestCase):
@@ -42,15 +27,15 @@ class Concurrent(unittest.TestCase):
 
     def reap(self):
         for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-            p.communicate()
+            harness.end_and_reap(p)
+            p.stdout.close()
+            p.stderr.close()
 
     def start(self, *args, status=0, seconds=0, clock=None):
+        """Starts a run; its clock (and the capture program's) runs SPEED times as fast."""
         env = dict(os.environ, STANDIN_STATUS=str(status), STANDIN_SLEEP=str(seconds))
-        if clock:
-            env.update(LD_PRELOAD=harness.FAKETIME_LIB, FAKETIME="@" + clock, TZ="UTC")
-        p = subprocess.Popen([self.box.launcher] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        env.update(harness.faketime_env(clock, self.box.SPEED))
+        p = subprocess.Popen(self.box.argv(*args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, env=env, cwd=self.box.dir)
         self.procs.append(p)
         return p
@@ -71,18 +56,16 @@ class Concurrent(unittest.TestCase):
         five = self.box.start_process("zarnivek5.exe")
         window = b"21:00:00-21:30:00"
 
-        # Runs 1 and 2 wait 3 s for their window, then end their stale
+        # Runs 1 and 2 wait 23 s for their window, then end their stale
         # instance; runs 3 and 4 launch at once and are still recording then.
         one = self.start("rec1.ts", "@1", "I1", "21:00-21:30", status=11, seconds=2, clock=CLOCK)
         two = self.start("I2", "21:00-21:30", "@2", "rec2.ts", status=12, seconds=2, clock=CLOCK)
-        three = self.start("rec3.ts", "@3", "I3", "2100", status=13, seconds=40)
-        four = self.start("rec4.ts", "@4", "I4", "2100", status=14, seconds=8)
+        three = self.start("rec3.ts", "@3", "I3", "2100", status=13, seconds=400)
+        four = self.start("rec4.ts", "@4", "I4", "2100", status=14, seconds=30)
 
-        # While 1 and 2 still wait, a stop request ends instance 3 alone.
-        deadline = time.monotonic() + 10
-        while not comm_running(b"zarnivek3.exe") and time.monotonic() < deadline:
-            time.sleep(0.02)
-        self.assertTrue(comm_running(b"zarnivek3.exe"))
+        # While 1 and 2 still wait, a stop request ends instance 3 alone, once
+        # it has shown its sign of life (its call in the log, after its line).
+        harness.wait_for(lambda: any(c[1] == b"rec3.ts" for c in self.box.calls()), "instance 3 runs")
         stop = self.start("stop", "I3")
         self.assertEqual(self.finish(stop), (1, stop_message(b"3"), BANNER))
         self.assertIsNone(one.poll())

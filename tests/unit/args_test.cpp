@@ -65,6 +65,9 @@ TEST(Args, ReadsNumbersAsTheFormatsDo)
         {"@1234567890ABCDEF", (int32_t)0x90ABCDEF},        {"@400zz", 0x400},
         {"@zz", 0},                {"@", 0},               {"@0", 0},
         {"@0xz", 0},               {"@-", 0},
+        // Every blank the C library's isspace() skips: tab, line feed,
+        // vertical tab, form feed, carriage return.
+        {"@\t\n\v\f\r400", 0x400},
     };
     for (const auto& c : sources) {
         SCOPED_TRACE(c.arg);
@@ -75,7 +78,7 @@ TEST(Args, ReadsNumbersAsTheFormatsDo)
         int32_t want;
     } instances[] = {
         {"I2", 2}, {"I-1", -1}, {"I 7", 7}, {"I2x", 2}, {"Ix", 0}, {"I", 0}, {"I0x5", 0},
-        {"I4294967298", 2}, {"I2147483648", INT32_MIN},
+        {"I4294967298", 2}, {"I2147483648", INT32_MIN}, {"I\v\f\r7", 7},
     };
     for (const auto& c : instances) {
         SCOPED_TRACE(c.arg);

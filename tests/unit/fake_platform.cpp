@@ -28,7 +28,7 @@ void sleep_ms(unsigned ms)
 {
     fake.sleeps.push_back(ms);
     fake.events.push_back("sleep:" + std::to_string(ms));
-    fake.clock_ms += ms;
+    fake.clock_ms += ms + fake.oversleep_ms;
     if (fake.sleeps.size() > fake.max_sleeps) {
         fprintf(stderr, "fake platform: more than %zu pauses; the wait never ends\n", fake.max_sleeps);
         abort();

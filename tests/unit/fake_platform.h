@@ -1,5 +1,5 @@
 // A substitute platform for the unit tests: a clock that moves only when the
-// run pauses, scripted command statuses, a set of existing names, and a log
+// run pauses (by what it asked for, or longer), scripted command statuses, a set of existing names, and a log
 // of everything the run did, in order.
 #pragma once
 
@@ -20,6 +20,7 @@ struct FakePlatform {
     std::string out;                   // all of standard output
     std::vector<unsigned> sleeps;
     size_t max_sleeps = 200000;        // a broken wait loop aborts instead of hanging
+    unsigned oversleep_ms = 0;         // each pause takes this much longer than asked
 };
 
 extern FakePlatform fake;

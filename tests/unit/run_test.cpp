@@ -80,6 +80,8 @@ TEST_F(Run, RequiredArgumentsAndEarlyEnds)
          {BANNER, "out:Not enough Parameter! (400,0,1)\n", "sleep:6000"}, 1},
         {"mapped to 0", {"2100", "@400", "rec.ts"}, "@400,0\n", {}, {}, {12, 0, 0},
          {BANNER, "out:Not enough Parameter! (0,1,3)\n", "sleep:6000"}, 1},
+        {"--help with more arguments is a run", {"--help", "x"}, "", {}, {}, {12, 0, 0},
+         {BANNER, "out:Not enough Parameter! (0,0,0)\n", "sleep:6000"}, 1},
         {"unreadable source id is missing", {"@zz", "2100", "rec.ts"}, "", {}, {}, {12, 0, 0},
          {BANNER, "out:Not enough Parameter! (0,2,3)\n", "sleep:6000"}, 1},
         {"missing settings file", {"rec.ts", "@400", "2100"}, nullptr, {}, {}, {12, 0, 0},

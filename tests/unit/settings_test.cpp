@@ -71,6 +71,10 @@ TEST(Settings, AppliesLinesInOrder)
         {"Ctrl-Z ends the file", "I1\n\x1aI1\n", 1, 3, {1, 2, 0, 0}},
         {"Ctrl-Z inside a line", "M5\x1a,7\n", 1, 0, {1, 0, 5, 0}},
         {"no final line feed acts once", "I1\nI1", 1, 5, {1, 3, 0, 0}},
+        // A short last piece must not keep bytes of the longer one before it.
+        {"short last line without line feed", "M10,5\nM2", 1, 0, {1, 0, 2, 5}},
+        {"Ctrl-Z, then a line that would act", "I1\n\x1a\nI1\n", 1, 3, {1, 2, 0, 0}},
+        {"blanks before numbers skipped", "M\v5,\f6\nI\t1\n", 1, 3, {1, 2, 5, 6}},
         {"lower case and blanks ignored", "i1\nm5,5\n I1\n", 1, 3, {1, 3, 0, 0}},
         {"NUL byte ends the piece's text", std::string("M4\0,9\nI1\n", 9), 1, 3, {1, 2, 4, 0}},
     };

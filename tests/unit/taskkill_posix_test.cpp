@@ -54,13 +54,24 @@ struct Child {
         return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
     }
 
-    // The signal that ended the child, 0 if it exited by itself.
+    // The signal that ended the child, 0 if it exited by itself, or -1 (a
+    // failure) when it still runs after five seconds: a taskkill that ended
+    // nothing fails the test instead of hanging it.
     int end_signal()
     {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        reaped = true;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        for (int tenths = 0; tenths < 50; tenths++) {
+            int status = 0;
+            pid_t got = waitpid(pid, &status, WNOHANG);
+            if (got == pid) {
+                reaped = true;
+                return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            }
+            if (got < 0)
+                break;
+            usleep(100000);
+        }
+        ADD_FAILURE() << "process " << pid << " was not ended within 5 s";
+        return -1;
     }
 
     ~Child()

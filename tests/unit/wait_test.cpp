@@ -18,14 +18,21 @@ size_t count(const std::string& text, const std::string& part)
     return n;
 }
 
-// The progress lines of a countdown from `from` seconds, ten a second.
-std::string countdown(int from)
+const std::string PLAIN = "Please wait...    \r";
+
+// The progress lines of a countdown from `from` seconds, `per_second` a second.
+std::string countdown(int from, int per_second = 10)
 {
     std::string s;
     for (int left = from; left >= 1; left--)
-        for (int tenth = 0; tenth < 10; tenth++)
+        for (int i = 0; i < per_second; i++)
             s += "Please wait..." + std::to_string(left) + "   \r";
     return s;
+}
+
+long long ms_of(int h, int m, int s, int ms = 0)
+{
+    return ((h * 60LL + m) * 60 + s) * 1000 + ms;
 }
 
 TEST(Wait, StepDecidesFromOneClockReading)
@@ -48,33 +55,39 @@ TEST(Wait, StepDecidesFromOneClockReading)
     }
 }
 
-TEST(Wait, CountsDownInsideTheLaunchMinute)
+TEST(Wait, WaitsUntilTheLaunchMoment)
 {
-    const Hooks& h = fake_hooks();
-    fake_set_clock(20, 59, 10);
-    timing_wait_for_launch(LaunchMoment{20, 59, 40}, h);
-    EXPECT_EQ(fake.out, countdown(30) + BLANKING);
-    EXPECT_EQ(fake.sleeps, std::vector<unsigned>(300, 100));
-    EXPECT_EQ(fake.clock_ms, (20 * 3600 + 59 * 60 + 40) * 1000LL);
-}
-
-TEST(Wait, NoWaitAtOrAfterTheLaunchSecond)
-{
-    const Hooks& h = fake_hooks();
-    fake_set_clock(20, 59, 45);
-    timing_wait_for_launch(LaunchMoment{20, 59, 40}, h);
-    EXPECT_EQ(fake.out, BLANKING);
-    EXPECT_TRUE(fake.sleeps.empty());
-}
-
-TEST(Wait, WaitsOneSecondAtATimeUntilTheLaunchMinute)
-{
-    const Hooks& h = fake_hooks();
-    fake_set_clock(20, 58, 57);
-    timing_wait_for_launch(LaunchMoment{20, 59, 2}, h);
-    std::string plain = "Please wait...    \r";
-    EXPECT_EQ(fake.out, plain + plain + plain + countdown(2) + BLANKING);
-    EXPECT_EQ(fake.sleeps.size(), 23u);
+    const struct {
+        const char* name;
+        int start[3];
+        LaunchMoment at;
+        unsigned oversleep_ms;
+        std::string out;
+        size_t pauses;
+        long long end_ms;
+    } cases[] = {
+        {"countdown inside the launch minute", {20, 59, 10}, {20, 59, 40}, 0, countdown(30) + BLANKING, 300,
+         ms_of(20, 59, 40)},
+        {"no wait at or after the launch second", {20, 59, 45}, {20, 59, 40}, 0, BLANKING, 0, ms_of(20, 59, 45)},
+        {"one second at a time until the launch minute", {20, 58, 57}, {20, 59, 2}, 0,
+         PLAIN + PLAIN + PLAIN + countdown(2) + BLANKING, 23, ms_of(20, 59, 2)},
+        // Pauses that run long (a busy machine): every line and the launch
+        // follow the clock, never the sum of the pauses asked for.
+        {"pauses of 100 ms that take 1 s", {20, 59, 10}, {20, 59, 40}, 900, countdown(30, 1) + BLANKING, 30,
+         ms_of(20, 59, 40)},
+        {"pauses of 1 s that take 1.9 s", {20, 58, 57}, {20, 59, 2}, 900, PLAIN + PLAIN + countdown(2, 1) + BLANKING,
+         4, ms_of(20, 59, 2, 800)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Hooks& h = fake_hooks();
+        fake_set_clock(c.start[0], c.start[1], c.start[2]);
+        fake.oversleep_ms = c.oversleep_ms;
+        timing_wait_for_launch(c.at, h);
+        EXPECT_EQ(fake.out, c.out);
+        EXPECT_EQ(fake.sleeps.size(), c.pauses);
+        EXPECT_EQ(fake.clock_ms, c.end_ms);
+    }
 }
 
 TEST(Wait, StartedAfterTheLaunchMinuteWaitsForTheNextDay)

@@ -12,12 +12,11 @@ import sys
 import tempfile
 import time
 import unittest
-from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import cases  # noqa: E402
 import harness  # noqa: E402
-import vectors  # noqa: E402
-from harness import BANNER, BLANKING, stop_message  # noqa: E402
+from harness import BANNER, BLANKING  # noqa: E402
 
 WINE_RUN = LAUNCHER = STANDIN = PROBE = None
 JAPANESE = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
@@ -38,14 +37,17 @@ def windows_path(path):
 
 class WineSandbox(harness.Sandbox):
     LAUNCHER_NAME = "quellatorbin.exe"
+    WRAPPER = []  # set to [WINE_RUN] before the tests run
+    SPEED = 1     # libfaketime does not reach Wine's clock
+    NEWLINE = b"\r\n"  # standard output and standard error are in text mode
+    KILLED = None  # Wine ends a Windows program with a status of its own
 
     def __init__(self, *args, launcher_name=None, **kwargs):
         if launcher_name:
             self.LAUNCHER_NAME = launcher_name
-        self.WRAPPER = [WINE_RUN]
         super().__init__(*args, **kwargs)
 
-    def win(self, name=""):
+    def program_path(self, name=""):
         return windows_path(self.dir) + b"\\" + os.fsencode(name)
 
     def start_process(self, image, seconds=120, where=None):
@@ -86,40 +88,17 @@ def setUpModule():
 
 
 def tearDownModule():
-    KEEPER.kill()
-    KEEPER.wait()
+    harness.end_and_reap(KEEPER)
     shutil.rmtree(KEEPER.where, ignore_errors=True)
 
 
 class Case(harness.SandboxCase):
     sandbox_class = WineSandbox
 
-    def capture_line(self, image, name, source, window):
-        """The echoed capture command line, as Windows writes it (CR LF)."""
-        return b'%s "%s" @%s %s\r\n' % (self.box.win(image.decode()), name, source, window)
 
-    def assert_ended(self, process):
-        try:
-            process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.fail("the instance still runs")
-
-
-class Launch(Case):
-    def test_echoes_runs_and_passes_the_status_on(self):
-        for status in vectors.STATUSES:
-            r = self.box.run("rec.ts", "@3ff", "2100", env={"STANDIN_STATUS": str(status)})
-            self.assertEqual(r.status, status)
-            # The echo stays in the 512-byte buffer while the capture program
-            # runs: it lands after that program's line.
-            self.assertEqual(r.out, crlf(b"standin ran\n") + self.capture_line(b"zarnivek.exe", b"rec.ts", b"3FF", b"2100"))
-            self.assertEqual(r.err, crlf(BANNER))
-        argv = [self.box.win("zarnivek.exe"), b"rec.ts", b"@3FF", b"2100"]
-        self.assertEqual(self.box.calls(), [argv] * len(vectors.STATUSES))
-
-    def test_output_redirected_to_a_file_keeps_the_order(self):
-        r = self.box.run("@400", "2100", "rec.ts", stdout_path=self.box.path("out.txt"))
-        self.assertEqual(r.out, crlf(b"standin ran\n") + self.capture_line(b"zarnivek.exe", b"rec.ts", b"400", b"2100"))
+class Launch(cases.Launch, Case):
+    # A non-ASCII name arrives in the Windows code page (1252).
+    extra_names = [(b"caf\xc3\xa9.ts", b"caf\xe9.ts")]
 
     def test_console_output_is_unbuffered(self):
         # Wine makes a terminal a console: the echo shows before the capture
@@ -129,17 +108,6 @@ class Launch(Case):
         out = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", r.out)
         self.assertTrue(out.startswith(self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"2100")), out)
         self.assertIn(b"standin", out)
-
-    def test_file_names_reach_the_capture_program_literally(self):
-        names = vectors.LITERAL_NAMES + [b"caf\xc3\xa9.ts"]
-        for name in names:
-            r = self.box.run(name, "@1", "2100")
-            self.assertEqual(r.status, 0, name)
-        # The non-ASCII name arrives in the Windows code page (1252).
-        want = vectors.LITERAL_NAMES + [b"caf\xe9.ts"]
-        self.assertEqual([c[1] for c in self.box.calls()], want)
-        self.assertEqual(sorted(os.listdir(self.box.dir)),
-                         sorted(["quellatorbin.exe", "quellatorbin.ini", "zarnivek.exe", "calls.log"]))
 
     def test_percent_sequences_never_lead_to_an_overwrite(self):
         # The command interpreter would make 'News %OS% special(1).ts' into
@@ -168,16 +136,7 @@ class Launch(Case):
             self.assertGreater(len(r.err), len(crlf(BANNER)), "no word that the program was not found")
 
 
-class EarlyEnds(Case):
-    def test_refusals_pause_six_seconds_and_exit_1(self):
-        cases = vectors.REFUSALS
-        with ThreadPoolExecutor(len(cases)) as pool:
-            results = list(pool.map(lambda c: self.box.run(*c[0]), cases))
-        for (args, message), r in zip(cases, results):
-            self.assertEqual((r.status, r.out, r.err), (1, crlf(message), crlf(BANNER)), args[:3])
-            self.assertGreaterEqual(r.elapsed, 5.9, args[:3])
-        self.assertEqual(self.box.calls(), [])
-
+class EarlyEnds(cases.EarlyEnds, Case):
     def test_program_path_over_254_characters(self):
         deep = self.box.path("d" * 120 + "/" + "e" * 120)
         os.makedirs(deep)
@@ -189,17 +148,8 @@ class EarlyEnds(Case):
         self.assertEqual(p.stdout, b"Cannot find the program directory, or its path is longer than 254 characters\r\n")
 
 
-class MissingSettings(Case):
-    settings = None
-
-    def test_every_run_ends_with_cannot_open(self):
-        message = b"Cannot open '%s'\r\n" % self.box.win("quellatorbin.ini")
-        with ThreadPoolExecutor(2) as pool:
-            results = list(pool.map(lambda a: self.box.run(*a), [("rec.ts", "@1", "2100"), ("stop",)]))
-        for r in results:
-            self.assertEqual((r.status, r.out, r.err), (1, message, crlf(BANNER)))
-            self.assertGreaterEqual(r.elapsed, 5.9)
-        self.assertEqual(self.box.calls(), [])
+class MissingSettings(cases.MissingSettings, Case):
+    pass
 
 
 class Settings(Case):
@@ -212,7 +162,7 @@ class Settings(Case):
         r = self.box.run("rec.ts", "@400", "I2", "2100")
         self.assertEqual(r.status, 0)
         self.assertEqual(r.out, crlf(b"standin ran\n") + self.capture_line(b"zarnivek1.exe", b"rec.ts", b"20", b"2100"))
-        self.assertEqual(self.box.calls(), [[self.box.win("zarnivek1.exe"), b"rec.ts", b"@20", b"2100"]])
+        self.assertEqual(self.box.calls(), [[self.box.program_path("zarnivek1.exe"), b"rec.ts", b"@20", b"2100"]])
 
 
 class Wait(Case):
@@ -227,11 +177,8 @@ class Wait(Case):
     def test_counts_down_on_the_real_clock(self):
         offset = self.local_clock()
         # Wait for a second from which a launch 6 s later stays within 10..34.
-        while True:
-            now = int(time.time() + offset) % 86400
-            if 4 <= now % 60 <= 28:
-                break
-            time.sleep(0.2)
+        harness.wait_for(lambda: 4 <= int(time.time() + offset) % 60 <= 28, "a second to start at", 60)
+        now = int(time.time() + offset) % 86400
         launch_second = now % 60 + 6
         lead = 40 - launch_second
         minute = now // 60
@@ -253,25 +200,7 @@ class Wait(Case):
         self.assertEqual(tail, self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", window))
 
 
-class Stop(Case):
-    def test_stop_ends_only_its_own_suffix_through_cmd_and_taskkill(self):
-        two = self.box.start_process("zarnivek2.exe")
-        one = self.box.start_process("zarnivek1.exe")
-        r = self.box.run("stop", "I2")
-        self.assertEqual((r.status, r.out, r.err), (1, crlf(stop_message(b"2")), crlf(BANNER)))
-        self.assert_ended(two)
-        time.sleep(0.3)
-        self.assertIsNone(one.poll())
-        # Nothing left to end: no message, still status 1.
-        r = self.box.run("stop", "I2")
-        self.assertEqual((r.status, r.out), (1, b""))
-
-    def test_stop_message_bytes_on_a_file(self):
-        victim = self.box.start_process("zarnivek.exe")
-        r = self.box.run("stop", stdout_path=self.box.path("out.txt"))
-        self.assertEqual((r.status, r.out), (1, crlf(stop_message())))
-        self.assert_ended(victim)
-
+class Stop(cases.Stop, Case):
     def test_stop_message_on_a_japanese_console(self):
         # The console of code page 932 shows the Shift_JIS bytes as the text.
         victim = self.box.start_process("zarnivek.exe")
@@ -281,28 +210,8 @@ class Stop(Case):
         self.assertEqual(out, "zarnivek.exe を終了しました。\r\n".encode("utf-8"))
         self.assert_ended(victim)
 
-    def test_stale_instance_is_ended_before_a_launch(self):
-        stale = self.box.start_process("zarnivek.exe")
-        r = self.box.run("rec.ts", "@1", "2100")
-        self.assertEqual(r.status, 0)
-        self.assert_ended(stale)
-        self.assertEqual(r.out, crlf(b"standin ran\n" + stop_message()) +
-                         self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"2100"))
-        self.assertGreater(r.elapsed, 2.9)
-        self.assertEqual(len(self.box.calls()), 1)
 
-
-class OutputNames(Case):
-    def test_existing_files_and_directories_are_numbered(self):
-        self.box.write("rec.ts", b"old")
-        os.mkdir(self.box.path("rec(1).ts"))
-        for _ in range(2):
-            r = self.box.run("rec.ts", "@1", "2100", env={"STANDIN_TOUCH": "1"})
-            self.assertEqual(r.status, 0)
-        self.assertEqual([c[1] for c in self.box.calls()], [b"rec(2).ts", b"rec(3).ts"])
-        with open(self.box.path("rec.ts"), "rb") as f:
-            self.assertEqual(f.read(), b"old")
-
+class OutputNames(cases.OutputNames, Case):
     def test_names_with_a_directory_and_relative_to_the_current_directory(self):
         work = self.box.path("work")
         os.mkdir(work)
@@ -323,13 +232,14 @@ class DoubleByteProgramDirectory(unittest.TestCase):
         self.addCleanup(box.close)
         r = box.run("rec.ts", "@400", "I1", "2100", env=JAPANESE)
         self.assertEqual(r.status, 0, r.out)
-        self.assertEqual(r.out, crlf(b"standin ran\n") + b'%s "rec.ts" @20 2100\r\n' % box.win("zarnivek.exe"))
-        self.assertEqual(box.calls(), [[box.win("zarnivek.exe"), b"rec.ts", b"@20", b"2100"]])
+        self.assertEqual(r.out, crlf(b"standin ran\n") + b'%s "rec.ts" @20 2100\r\n' % box.program_path("zarnivek.exe"))
+        self.assertEqual(box.calls(), [[box.program_path("zarnivek.exe"), b"rec.ts", b"@20", b"2100"]])
 
 
 if __name__ == "__main__":
     WINE_RUN, LAUNCHER, STANDIN, PROBE = (os.path.abspath(a) for a in sys.argv[1:5])
     Case.programs = (LAUNCHER, STANDIN)
+    WineSandbox.WRAPPER = [WINE_RUN]
     del sys.argv[1:5]
     # Linux arguments reach Wine as UTF-8, and Windows sees code page 1252.
     os.environ.update({"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"})

@@ -15,10 +15,14 @@ set(QB_WINE_RUN ${CMAKE_CURRENT_SOURCE_DIR}/wine/wine_run.sh)
 set(QUELLATORBIN_HOST_PROBE ${PROJECT_SOURCE_DIR}/build/tests/argv_probe
     CACHE FILEPATH "argv_probe of the Linux build, for the command-line splitting comparison")
 
-# A Wine prefix of the tests' own, made once before any Windows program runs.
-add_test(NAME wine_prefix COMMAND ${QB_WINE_RUN} --boot)
+# A Wine prefix of this build's tests alone, made once before any Windows
+# program runs. Its Windows processes (and Wine's taskkill.exe, which sees
+# only them) belong to these tests; each test runs in a process table of its
+# own, and the tests that start Windows programs never run side by side, as
+# they share the prefix's Wine server.
+add_isolated_test(wine_prefix ${QB_WINE_RUN} --boot)
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-set_tests_properties(unit_tests PROPERTIES FIXTURES_REQUIRED wine)
+set(wine_tests wine_prefix unit_tests)
 
 # The program and the demo capture program import nothing but KERNEL32 and msvcrt.
 add_test(NAME windows_imports
@@ -27,15 +31,17 @@ add_test(NAME windows_imports
           -P ${CMAKE_CURRENT_SOURCE_DIR}/wine/check_imports.cmake)
 set_tests_properties(windows_imports PROPERTIES TIMEOUT 60)
 
-add_test(NAME e2e_wine
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_wine_e2e.py
-          ${QB_WINE_RUN} $<TARGET_FILE:quellatorbin> $<TARGET_FILE:standin> $<TARGET_FILE:argv_probe>)
-set_tests_properties(e2e_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
+add_isolated_test(e2e_wine ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_wine_e2e.py
+                  ${QB_WINE_RUN} $<TARGET_FILE:quellatorbin> $<TARGET_FILE:standin> $<TARGET_FILE:argv_probe>)
+set_tests_properties(e2e_wine PROPERTIES TIMEOUT 900)
 
-add_test(NAME cmdline_differential
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_cmdline_diff.py
-          ${QB_WINE_RUN} $<TARGET_FILE:argv_probe> ${QUELLATORBIN_HOST_PROBE})
-set_tests_properties(cmdline_differential PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+add_isolated_test(cmdline_differential ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_cmdline_diff.py
+                  ${QB_WINE_RUN} $<TARGET_FILE:argv_probe> ${QUELLATORBIN_HOST_PROBE})
+set_tests_properties(cmdline_differential PROPERTIES TIMEOUT 600)
+list(APPEND wine_tests e2e_wine cmdline_differential)
+
+set_tests_properties(${wine_tests} PROPERTIES RESOURCE_LOCK wine ENVIRONMENT QB_WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix)
+set_tests_properties(unit_tests e2e_wine cmdline_differential PROPERTIES FIXTURES_REQUIRED wine)
 
 # The release package for Windows users.
 add_test(NAME release_zip

@@ -2,7 +2,8 @@
 # Runs a Windows program under Wine in the tests' own Wine prefix, with no
 # display, no debug output and no Mono/Gecko install prompts. CMake uses it as
 # the emulator of the cross build; the Wine tests use it for every start.
-# QB_WINEPREFIX overrides the prefix (default /tmp/quellatorbin-wine-<uid>).
+# QB_WINEPREFIX overrides the prefix (default /tmp/quellatorbin-wine-<uid>;
+# CTest gives each build directory one of its own).
 #   wine_run.sh PROGRAM ARGS...   runs a program
 #   wine_run.sh --boot            makes the prefix, before the first test
 WINEPREFIX=${QB_WINEPREFIX:-/tmp/quellatorbin-wine-$(id -u)}
