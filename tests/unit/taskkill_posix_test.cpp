@@ -55,11 +55,11 @@ struct Child {
     }
 
     // The signal that ended the child, 0 if it exited by itself, or -1 (a
-    // failure) when it still runs after five seconds: a taskkill that ended
+    // failure) when it still runs after three seconds: a taskkill that ended
     // nothing fails the test instead of hanging it.
     int end_signal()
     {
-        for (int tenths = 0; tenths < 50; tenths++) {
+        for (int tenths = 0; tenths < 30; tenths++) {
             int status = 0;
             pid_t got = waitpid(pid, &status, WNOHANG);
             if (got == pid) {
@@ -70,7 +70,7 @@ struct Child {
                 break;
             usleep(100000);
         }
-        ADD_FAILURE() << "process " << pid << " was not ended within 5 s";
+        ADD_FAILURE() << "process " << pid << " was not ended within 3 s";
         return -1;
     }
 
