@@ -2,6 +2,8 @@
 // capture command line.
 #include "capture/capture.h"
 
+#include "base/limits.h"
+
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
@@ -10,6 +12,18 @@
 // "has been ended." and a line feed, written as bytes whatever the console.
 static const char STOP_MESSAGE_TAIL[] =
     " \x82\xF0\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\n";
+// The longest image name: "zarnivek", a suffix, ".exe".
+const size_t IMAGE_NAME_MAX = sizeof "zarnivek" - 1 + SUFFIX_CAP - 1 + sizeof ".exe" - 1;
+const size_t STOP_MESSAGE_CAP = 64;
+static_assert(IMAGE_NAME_MAX + sizeof STOP_MESSAGE_TAIL <= STOP_MESSAGE_CAP, "the stop message always fits");
+// The longest capture command line: the program directory and the image
+// name, the output name in quotation marks, '@' and eight hex digits, the
+// window text, the blanks between.
+static_assert(PROGRAM_DIR_CAP - 1 + IMAGE_NAME_MAX + 3 + OUTPUT_NAME_CAP - 1 + 2 + 8 + 1 + WINDOW_TEXT_CAP - 1 <
+                  COMMAND_TEXT_CAP,
+              "the capture command line always fits");
+static_assert(sizeof "taskkill /F /IM  1>nul 2>nul" - 1 + IMAGE_NAME_MAX < COMMAND_TEXT_CAP,
+              "the stop command always fits");
 
 void capture_suffix(int32_t instance, char* out, size_t out_cap)
 {
@@ -32,7 +46,7 @@ bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const H
     int n = snprintf(cmd, cmd_cap, "taskkill /F /IM zarnivek%s.exe 1>nul 2>nul", suffix);
     if (n < 0 || (size_t)n >= cmd_cap || h.run_command(cmd) != 0)
         return false;
-    char message[64];
+    char message[STOP_MESSAGE_CAP];
     n = snprintf(message, sizeof message, "zarnivek%s.exe%s", suffix, STOP_MESSAGE_TAIL);
     if (n > 0 && (size_t)n < sizeof message)
         h.write_out(message, (size_t)n);

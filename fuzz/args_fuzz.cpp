@@ -6,7 +6,7 @@
 // (low 32 bits) wherever it reads without overflow, and for hex with the value
 // of the last eight digits; the argument texts are left as they were.
 #include "launcher/args.h"
-#include "launcher/numbers.h"
+#include "base/numbers.h"
 
 #include "check.h"
 
@@ -118,8 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         last[kind_of(args[i])] = (int32_t)i;
     FUZZ_CHECK(inv.file_pos == last[FILE_ARG]);
     FUZZ_CHECK(inv.time_pos == last[TIME]);
-    FUZZ_CHECK(inv.stop == last[STOP]);
-    FUZZ_CHECK(inv.fixed_name == last[FIXED]);
+    FUZZ_CHECK(inv.stop_pos == last[STOP]);
+    FUZZ_CHECK(inv.fixed_name_pos == last[FIXED]);
     int32_t source = last[SOURCE] ? check_number(argv[last[SOURCE]] + 1, 16) : 0;
     int32_t instance = last[INSTANCE] ? check_number(argv[last[INSTANCE]] + 1, 10) : 0;
     FUZZ_CHECK(inv.source_id == source);

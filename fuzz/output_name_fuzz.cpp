@@ -11,7 +11,7 @@
 // command line built from it, split as the capture program's C runtime splits
 // it, hands the capture program exactly that name.
 #include "capture/capture.h"
-#include "launcher/limits.h"
+#include "base/limits.h"
 #include "platform/cmdline.h"
 
 #include "check.h"

@@ -7,13 +7,12 @@
 // plain model that cuts the file into pieces with std::string (carriage
 // returns dropped, Ctrl-Z ends the file, at most 14 characters up to and
 // including a line feed) and applies them one by one.
-#include "launcher/numbers.h"
+#include "base/numbers.h"
 #include "settings/settings.h"
 
 #include "check.h"
 
 #include <stdint.h>
-#include <stdio.h>
 #include <string>
 #include <vector>
 
@@ -83,26 +82,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const std::string& p : pieces)
         has_i = has_i || p[0] == 'I';
     for (const State& start : starts) {
-        FILE* f = fmemopen((void*)data, size, "rb");
-        FUZZ_CHECK(f != nullptr);
-        Invocation inv = {};
-        inv.source_id = start.source_id;
-        inv.instance = start.instance;
+        State got = start;
         Margins m = {start.lead, start.trail};
-        settings_apply(f, &inv, &m);
-        fclose(f);
+        settings_apply((const char*)data, size, &got.source_id, &got.instance, &m);
 
         FUZZ_CHECK(m.lead >= 0 && m.lead <= 30 && m.trail >= 0 && m.trail <= 30);
         if (!has_i)
-            FUZZ_CHECK(inv.instance == start.instance);
-        else if (inv.instance != start.instance)
-            FUZZ_CHECK(inv.instance >= 0);
+            FUZZ_CHECK(got.instance == start.instance);
+        else if (got.instance != start.instance)
+            FUZZ_CHECK(got.instance >= 0);
         if (start.source_id <= 0)
-            FUZZ_CHECK(inv.source_id == start.source_id);
+            FUZZ_CHECK(got.source_id == start.source_id);
 
         State want = model(pieces, start);
-        FUZZ_CHECK(inv.source_id == want.source_id);
-        FUZZ_CHECK(inv.instance == want.instance);
+        FUZZ_CHECK(got.source_id == want.source_id);
+        FUZZ_CHECK(got.instance == want.instance);
         FUZZ_CHECK(m.lead == want.lead && m.trail == want.trail);
     }
     return 0;

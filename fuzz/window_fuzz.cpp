@@ -8,7 +8,7 @@
 // it), 60 - lead seconds, and the end and trail as given; a launch moment lies
 // on the clock (0-23, 0-59, second 40 - lead), one minute before a start that
 // is on the clock, and the wait leaves at once at that moment.
-#include "launcher/limits.h"
+#include "base/limits.h"
 #include "timing/wait.h"
 #include "timing/window.h"
 

@@ -1,7 +1,7 @@
 // Argument classification: each argument's kind follows from its form alone.
 #include "launcher/args.h"
 
-#include "launcher/numbers.h"
+#include "base/numbers.h"
 
 #include <string.h>
 
@@ -42,9 +42,9 @@ Invocation args_classify(int argc, const char* const* argv)
         else if (a[0] >= '0' && a[0] <= '9')
             inv.time_pos = i;
         else if (starts_with_word(a, "stop"))
-            inv.stop = i;
+            inv.stop_pos = i;
         else if (starts_with_word(a, "fn"))
-            inv.fixed_name = i;
+            inv.fixed_name_pos = i;
     }
     if (source_pos)
         inv.source_id = number_after_key(argv[source_pos], 16);

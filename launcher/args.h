@@ -6,12 +6,12 @@
 /// Classified arguments. Positions index argv (1 = first argument, 0 = none);
 /// source_id and instance hold the numbers read from their arguments.
 struct Invocation {
-    int32_t file_pos;   // argument holding a '.': the output file
-    int32_t source_id;  // "@<hex>"; 0 = none or unreadable
-    int32_t instance;   // "I<dec>"; 0 = none or unreadable
-    int32_t time_pos;   // argument starting with a digit: the time argument
-    int32_t stop;       // argument starting with "stop" (any case)
-    int32_t fixed_name; // argument starting with "fn" (any case)
+    int32_t file_pos;       // argument holding a '.': the output file
+    int32_t source_id;      // "@<hex>"; 0 = none or unreadable
+    int32_t instance;       // "I<dec>"; 0 = none or unreadable
+    int32_t time_pos;       // argument starting with a digit: the time argument
+    int32_t stop_pos;       // argument starting with "stop" (any case): a stop request
+    int32_t fixed_name_pos; // argument starting with "fn" (any case): the name is used as given
 };
 
 /// Classifies argv[1..argc-1] by form (the last argument of a kind wins), then

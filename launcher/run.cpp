@@ -2,9 +2,9 @@
 // of the run, and alone decides messages, pauses and exit statuses.
 #include "launcher/run.h"
 
+#include "base/limits.h"
 #include "capture/capture.h"
 #include "launcher/args.h"
-#include "launcher/limits.h"
 #include "settings/settings.h"
 #include "timing/wait.h"
 #include "timing/window.h"
@@ -16,6 +16,7 @@ static const char BANNER[] = "quellatorbin Ver.0.05\n";
 static const char SETTINGS_NAME[] = "quellatorbin.ini";
 const unsigned FAILURE_PAUSE_MS = 6000;
 const unsigned AFTER_STOP_PAUSE_MS = 3000;
+const int QUOTE = (int)QUOTE_MAX; // a message quotes an argument up to this many characters
 
 static const char HELP[] =
     "usage: quellatorbin FILE @SOURCE TIME [Inumber] [fn]\n"
@@ -70,18 +71,18 @@ static bool check_arguments(const char* file_arg, const char* time_arg, int lead
                             char* window, size_t window_cap, LaunchMoment* at, const Hooks& h)
 {
     if (strchr(file_arg, '"')) {
-        say(h, "Bad file argument '%.300s': it holds a double quotation mark\n", file_arg);
+        say(h, "Bad file argument '%.*s': it holds a double quotation mark\n", QUOTE, file_arg);
         return false;
     }
     size_t len = strlen(file_arg);
     if (len >= OUTPUT_NAME_CAP) {
-        say(h, "Bad file argument '%.300s...': longer than %u characters\n", file_arg,
+        say(h, "Bad file argument '%.*s...': longer than %u characters\n", QUOTE, file_arg,
             (unsigned)(OUTPUT_NAME_CAP - 1));
         return false;
     }
     // A line break would end the command line early; no file system takes one.
     if (holds_any(file_arg, "")) {
-        say(h, "Bad file argument '%.300s': it holds a control character\n", file_arg);
+        say(h, "Bad file argument '%.*s': it holds a control character\n", QUOTE, file_arg);
         return false;
     }
     if (file_arg[len - 1] == '\\') {
@@ -91,21 +92,22 @@ static bool check_arguments(const char* file_arg, const char* time_arg, int lead
     if (timing_is_window(time_arg)) {
         Window w = {};
         if (!timing_read_window(time_arg, &w)) {
-            say(h, "Bad time argument '%.300s': expected HH:MM-HH:MM\n", time_arg);
+            say(h, "Bad time argument '%.*s': expected HH:MM-HH:MM\n", QUOTE, time_arg);
             return false;
         }
         if (!timing_launch_moment(w, lead, at)) {
-            say(h, "Bad time argument '%.300s': the clock never shows its start\n", time_arg);
+            say(h, "Bad time argument '%.*s': the clock never shows its start\n", QUOTE, time_arg);
             return false;
         }
     } else if (holds_any(time_arg, " \"&|<>^%")) {
         // Without ':' it stands unquoted on the command line: nothing the
         // command interpreter would split or act on may pass.
-        say(h, "Bad time argument '%.300s': it holds a blank, a control character or one of \" & | < > ^ %%\n", time_arg);
+        say(h, "Bad time argument '%.*s': it holds a blank, a control character or one of \" & | < > ^ %%\n",
+            QUOTE, time_arg);
         return false;
     }
     if (!timing_make_window_text(time_arg, lead, trail, window, window_cap)) {
-        say(h, "Bad time argument '%.300s': its window text is longer than %u characters\n", time_arg,
+        say(h, "Bad time argument '%.*s': its window text is longer than %u characters\n", QUOTE, time_arg,
             (unsigned)(window_cap - 1));
         return false;
     }
@@ -134,7 +136,7 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
     // 2. Program directory.
     if (!h.program_dir(program_dir, sizeof program_dir)) {
         say(h, "Cannot find the program directory, or its path is longer than %u characters\n",
-            (unsigned)(PLATFORM_PATH_QUERY - 1));
+            (unsigned)(PROGRAM_PATH_QUERY - 1));
         return fail(h);
     }
 
@@ -142,9 +144,9 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
     Invocation inv = args_classify(argc, argv);
 
     // 4. Settings file.
-    // Always fits: the directory is at most PLATFORM_PATH_QUERY - 1 characters.
+    static_assert(PROGRAM_DIR_CAP - 1 + sizeof SETTINGS_NAME <= SETTINGS_PATH_CAP, "the settings path always fits");
     (void)snprintf(settings_path, sizeof settings_path, "%s%s", program_dir, SETTINGS_NAME);
-    if (!settings_read(settings_path, &inv, &margins)) {
+    if (!settings_read(settings_path, &inv.source_id, &inv.instance, &margins)) {
         say(h, "Cannot open '%s'\n", settings_path);
         return fail(h);
     }
@@ -158,7 +160,7 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
     }
 
     // 6. Stop request.
-    if (inv.stop) {
+    if (inv.stop_pos) {
         capture_end_instance(suffix, command, sizeof command, h);
         return 1;
     }
@@ -193,7 +195,7 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
         h.sleep_ms(AFTER_STOP_PAUSE_MS);
 
     // 10. Output name.
-    if (!capture_pick_output_name(file_arg, inv.fixed_name != 0, h.file_exists, output_name,
+    if (!capture_pick_output_name(file_arg, inv.fixed_name_pos != 0, h.file_exists, output_name,
                                   sizeof output_name)) {
         say(h, "No free output name for '%s': every numbered name within %u characters exists\n",
             file_arg, (unsigned)(OUTPUT_NAME_CAP - 1));

@@ -16,9 +16,7 @@ const Hooks platform_hooks = {
 
 void say(const Hooks& h, const char* fmt, ...)
 {
-    // Large enough for the longest capture command line plus its line feed;
-    // messages that quote an argument cut it with a precision.
-    char text[1200];
+    char text[MESSAGE_CAP]; // the longest message fits: see base/limits.h
     va_list ap;
     va_start(ap, fmt);
     int n = vsnprintf(text, sizeof text, fmt, ap);

@@ -21,8 +21,8 @@ struct Hooks {
 extern const Hooks platform_hooks;
 
 /// Formats into a bounded buffer and writes it to standard output through the
-/// hooks. Callers bound quoted arguments with a precision ("%.300s"), so
-/// nothing is cut in practice; text over 1199 bytes would be.
+/// hooks. Callers bound quoted arguments with a precision ("%.*s", QUOTE_MAX),
+/// so nothing is cut in practice; text over MESSAGE_CAP - 1 bytes would be.
 void say(const Hooks& h, const char* fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))

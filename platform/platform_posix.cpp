@@ -26,7 +26,7 @@ const int STATUS_NONE_ENDED = 128;
 const size_t WORD_STORE_CAP = 2048;
 const int WORDS_CAP = 1024;
 
-char stdout_buffer[512];
+char stdout_buffer[STDOUT_BLOCK];
 
 char lower(char c)
 {
@@ -41,6 +41,34 @@ bool same_text_any_case(const char* a, const char* b)
     return *a == *b;
 }
 
+// "/proc/<pid>/<name>": a long has at most 20 digits and a sign.
+const size_t PROC_PATH_CAP = 64;
+static_assert(sizeof "/proc/" - 1 + 21 + sizeof "/comm" <= PROC_PATH_CAP, "a /proc path always fits");
+const size_t COMM_CAP = 64;       // a process's image name: at most 15 characters and a line feed
+const size_t STAT_HEAD_CAP = 512; // the head of /proc/<pid>/stat, up to its state and well beyond
+
+void proc_path(char (&out)[PROC_PATH_CAP], long pid, const char* name)
+{
+    (void)snprintf(out, sizeof out, "/proc/%ld/%s", pid, name); // fits: see PROC_PATH_CAP
+}
+
+// Reads the start of /proc/<pid>/<name> into out, NUL-terminated; the count
+// of bytes read, or -1 when the process or the file is gone.
+ssize_t proc_read(long pid, const char* name, char* out, size_t out_cap)
+{
+    char path[PROC_PATH_CAP];
+    proc_path(path, pid, name);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    ssize_t n = read(fd, out, out_cap - 1);
+    close(fd);
+    if (n < 0)
+        return -1;
+    out[n] = '\0';
+    return n;
+}
+
 // False for an entry of /proc that runs no program of its own: a kernel
 // thread, a zombie, or a process already gone have no program file. A link
 // hidden from us (another user's process) still counts. Most entries are
@@ -48,8 +76,8 @@ bool same_text_any_case(const char* a, const char* b)
 // a file of /proc, so the scan over every process asks this first.
 bool runs_program(long pid)
 {
-    char path[64];
-    (void)snprintf(path, sizeof path, "/proc/%ld/exe", pid); // fits: a long has at most 20 digits
+    char path[PROC_PATH_CAP];
+    proc_path(path, pid, "exe");
     char target[1];
     return readlink(path, target, sizeof target) >= 0 || errno != ENOENT;
 }
@@ -57,18 +85,11 @@ bool runs_program(long pid)
 // The image name of process pid (its comm, at most 15 characters) into out.
 bool process_image(long pid, char* out, size_t out_cap)
 {
-    char path[64];
-    (void)snprintf(path, sizeof path, "/proc/%ld/comm", pid); // fits: a long has at most 20 digits
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ssize_t n = read(fd, out, out_cap - 1);
-    close(fd);
+    ssize_t n = proc_read(pid, "comm", out, out_cap);
     if (n <= 0)
         return false;
     if (out[n - 1] == '\n')
-        n--;
-    out[n] = '\0';
+        out[n - 1] = '\0';
     return true;
 }
 
@@ -76,17 +97,9 @@ bool process_image(long pid, char* out, size_t out_cap)
 // signal without complaint but has nothing left to end.
 bool process_is_live(long pid)
 {
-    char path[64];
-    (void)snprintf(path, sizeof path, "/proc/%ld/stat", pid); // fits: a long has at most 20 digits
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    char stat[STAT_HEAD_CAP];
+    if (proc_read(pid, "stat", stat, sizeof stat) <= 0)
         return false;
-    char stat[512];
-    ssize_t n = read(fd, stat, sizeof stat - 1);
-    close(fd);
-    if (n <= 0)
-        return false;
-    stat[n] = '\0';
     // "<pid> (<comm>) <state> ...": comm may itself hold ')', so take the last.
     const char* close_paren = strrchr(stat, ')');
     return close_paren && close_paren[1] == ' ' && close_paren[2] != 'Z' && close_paren[2] != 'X';
@@ -111,7 +124,7 @@ int taskkill(char** words, int n)
     while (struct dirent* entry = readdir(proc)) {
         char* end = nullptr;
         long pid = strtol(entry->d_name, &end, 10);
-        char comm[64];
+        char comm[COMM_CAP];
         if (*end != '\0' || pid <= 0 || pid == self || !runs_program(pid) ||
             !process_image(pid, comm, sizeof comm))
             continue;
@@ -182,7 +195,7 @@ void platform_console_init()
 
 bool platform_program_dir(char* out, size_t out_cap)
 {
-    char path[PLATFORM_PATH_QUERY];
+    char path[PROGRAM_PATH_QUERY];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path);
     if (n <= 0 || (size_t)n >= sizeof path || out_cap < sizeof path)
         return false;
@@ -232,6 +245,34 @@ bool platform_file_exists(const char* path)
 {
     struct stat st = {};
     return stat(path, &st) == 0;
+}
+
+int platform_open_regular(const char* path)
+{
+    // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st = {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+long platform_read(int fd, char* buf, size_t cap)
+{
+    for (;;) {
+        ssize_t n = read(fd, buf, cap);
+        if (n >= 0 || errno != EINTR)
+            return (long)n;
+    }
+}
+
+void platform_close(int fd)
+{
+    (void)close(fd); // opened for reading: nothing is lost when closing fails
 }
 
 void platform_write_out(const char* text, size_t len)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,8 +16,13 @@ namespace {
 
 // What the command interpreter gives for a program it cannot find.
 const int STATUS_NOT_FOUND = 9009;
+// The longest command line CreateProcessA takes, terminating zero included.
+const size_t CREATE_PROCESS_LINE_CAP = 32768;
+static_assert(COMMAND_TEXT_CAP <= CREATE_PROCESS_LINE_CAP, "every command text can be started directly");
+// Console text goes out in writes of at most this many bytes.
+const size_t CONSOLE_CHUNK_CAP = 4096;
 
-char stdout_buffer[512];
+char stdout_buffer[STDOUT_BLOCK];
 // Standard output when it is a character device (the console), else null.
 HANDLE console_out = nullptr;
 
@@ -24,7 +30,7 @@ HANDLE console_out = nullptr;
 // command line, and waits for it.
 int start_directly(const char* text)
 {
-    static char line[32768]; // CreateProcessA may write into its command line
+    static char line[CREATE_PROCESS_LINE_CAP]; // CreateProcessA may write into its command line
     int n = snprintf(line, sizeof line, "%s", text);
     if (n < 0 || (size_t)n >= sizeof line)
         return -1;
@@ -36,7 +42,7 @@ int start_directly(const char* text)
         DWORD err = GetLastError();
         if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND)
             return -1;
-        fprintf(stderr, "cannot start '%.300s': not found\n", text);
+        (void)fprintf(stderr, "cannot start '%.*s': not found\n", (int)QUOTE_MAX, text);
         return STATUS_NOT_FOUND;
     }
     CloseHandle(pi.hThread);
@@ -54,19 +60,20 @@ void platform_console_init()
     // A console (or another character device): every line shows at once.
     // A file or pipe: 512-byte blocks, with a buffer of our own so that the
     // size is exactly that.
+    // A stream the C runtime cannot set up so keeps its default buffering.
     if (_isatty(_fileno(stdout))) {
-        setvbuf(stdout, nullptr, _IONBF, 0);
-        console_out = (HANDLE)_get_osfhandle(_fileno(stdout));
+        (void)setvbuf(stdout, nullptr, _IONBF, 0);
+        console_out = GetStdHandle(STD_OUTPUT_HANDLE);
         if (console_out == INVALID_HANDLE_VALUE)
             console_out = nullptr;
     } else
-        setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-    setvbuf(stderr, nullptr, _IONBF, 0);
+        (void)setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    (void)setvbuf(stderr, nullptr, _IONBF, 0);
 }
 
 bool platform_program_dir(char* out, size_t out_cap)
 {
-    char path[PLATFORM_PATH_QUERY];
+    char path[PROGRAM_PATH_QUERY];
     if (out_cap < sizeof path)
         return false;
     // A path that fills the buffer was cut: whether a zero follows differs
@@ -105,19 +112,43 @@ int platform_run_command(const char* text)
     if (strchr(text, '%'))
         return start_directly(text);
     // COMSPEC, else CMD.EXE, with "/c"; -1 when no interpreter can be started.
-    return system(text);
+    return system(text); // NOLINT(cert-env33-c): running the command interpreter is the point
 }
 
 bool platform_file_exists(const char* path)
 {
-    struct _stat st;
+    struct _stat st = {};
     return _stat(path, &st) == 0;
+}
+
+int platform_open_regular(const char* path)
+{
+    int fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        return -1;
+    struct _stat st = {};
+    if (_fstat(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+        _close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+long platform_read(int fd, char* buf, size_t cap)
+{
+    // _read takes an unsigned count; a settings chunk is far below its limit.
+    return _read(fd, buf, (unsigned)cap);
+}
+
+void platform_close(int fd)
+{
+    _close(fd);
 }
 
 void platform_write_out(const char* text, size_t len)
 {
     if (!console_out) {
-        fwrite(text, 1, len, stdout);
+        (void)fwrite(text, 1, len, stdout); // a console write has no one to report to
         return;
     }
     // A C runtime may pass console text through its own locale, byte by
@@ -125,23 +156,23 @@ void platform_write_out(const char* text, size_t len)
     // The console gets the bytes as they are, in one write so that no
     // double-byte character is split, with a carriage return before each
     // line feed as in text mode. Messages are far shorter than the buffer.
-    static char line[4096];
+    static char line[CONSOLE_CHUNK_CAP];
     size_t n = 0;
     for (size_t i = 0; i < len; i++) {
         if (n + 2 > sizeof line) {
-            DWORD done;
-            WriteFile(console_out, line, (DWORD)n, &done, nullptr);
+            DWORD done = 0;
+            (void)WriteFile(console_out, line, (DWORD)n, &done, nullptr);
             n = 0;
         }
         if (text[i] == '\n')
             line[n++] = '\r';
         line[n++] = text[i];
     }
-    DWORD done;
-    WriteFile(console_out, line, (DWORD)n, &done, nullptr);
+    DWORD done = 0;
+    (void)WriteFile(console_out, line, (DWORD)n, &done, nullptr);
 }
 
 void platform_write_err(const char* text, size_t len)
 {
-    fwrite(text, 1, len, stderr);
+    (void)fwrite(text, 1, len, stderr);
 }

@@ -1,32 +1,60 @@
 // The settings file reader. It does its own text-mode handling (carriage
-// returns dropped, Ctrl-Z ends the file) so every build reads a file alike.
+// returns dropped, Ctrl-Z ends the file) so every build reads a file alike,
+// and reads the file in chunks of its own through the platform layer.
 #include "settings/settings.h"
 
-#include "launcher/limits.h"
-#include "launcher/numbers.h"
+#include "base/limits.h"
+#include "base/numbers.h"
+#include "platform/platform.h"
 
-#include <sys/stat.h>
-
-#if defined(_WIN32)
-#define getc_fast _getc_nolock
-#else
-#define getc_fast getc_unlocked
-#endif
+namespace {
 
 const int CTRL_Z = 26;
+const int END = -1;
+const size_t CHUNK_CAP = 4096;
+
+// The bytes of a settings file: from memory, then (fd >= 0) from the file.
+struct Source {
+    int fd;
+    const char* next;
+    const char* end;
+    bool ended; // the end of the bytes or a Ctrl-Z was reached
+    char chunk[CHUNK_CAP];
+};
+
+// The next byte, or END after the last one and from a Ctrl-Z on. A file
+// that cannot be read further ends there.
+int next_byte(Source* src)
+{
+    if (src->ended)
+        return END;
+    if (src->next == src->end) {
+        long n = src->fd >= 0 ? platform_read(src->fd, src->chunk, sizeof src->chunk) : 0;
+        if (n <= 0) {
+            src->ended = true;
+            return END;
+        }
+        src->next = src->chunk;
+        src->end = src->chunk + n;
+    }
+    int c = (unsigned char)*src->next++;
+    if (c == CTRL_Z) {
+        src->ended = true;
+        return END;
+    }
+    return c;
+}
 
 // Reads one piece into piece (capacity SETTINGS_PIECE_CAP): the characters up
-// to and including the next line feed, at most SETTINGS_PIECE_READ - 1.
-// Returns false when nothing is left; *ended is set once Ctrl-Z was seen.
-static bool read_piece(FILE* file, char* piece, bool* ended)
+// to and including the next line feed, at most SETTINGS_PIECE_READ - 1, with
+// carriage returns dropped. Returns false when nothing is left.
+bool read_piece(Source* src, char* piece)
 {
     size_t n = 0;
-    while (!*ended && n < SETTINGS_PIECE_READ - 1) {
-        int c = getc_fast(file);
-        if (c == EOF || c == CTRL_Z) {
-            *ended = true;
+    while (n < SETTINGS_PIECE_READ - 1) {
+        int c = next_byte(src);
+        if (c == END)
             break;
-        }
         if (c == '\r')
             continue;
         piece[n++] = (char)c;
@@ -37,21 +65,21 @@ static bool read_piece(FILE* file, char* piece, bool* ended)
     return n > 0;
 }
 
-static int clamp_margin(int32_t v)
+int clamp_margin(int32_t v)
 {
     return v < 0 ? 0 : v > 30 ? 30 : (int)v;
 }
 
 // Applies one piece; returns true when a mapping matched and reading ends.
-static bool apply_piece(const char* piece, Invocation* inv, Margins* margins)
+bool apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margins* margins)
 {
     int32_t a = 0, b = 0;
     switch (piece[0]) {
     case 'I':
         if (scan_number(piece + 1, 10, &a)) {
             // 32-bit arithmetic without overflow: the difference wraps.
-            int32_t shifted = (int32_t)((uint32_t)inv->instance - (uint32_t)a);
-            inv->instance = shifted < 1 ? 0 : shifted;
+            int32_t shifted = (int32_t)((uint32_t)*instance - (uint32_t)a);
+            *instance = shifted < 1 ? 0 : shifted;
         }
         return false;
     case 'M': {
@@ -64,8 +92,8 @@ static bool apply_piece(const char* piece, Invocation* inv, Margins* margins)
         return false;
     }
     case '@':
-        if (inv->source_id > 0 && scan_pair(piece + 1, ',', 16, &a, &b) && a == inv->source_id) {
-            inv->source_id = b;
+        if (*source_id > 0 && scan_pair(piece + 1, ',', 16, &a, &b) && a == *source_id) {
+            *source_id = b;
             return true;
         }
         return false;
@@ -74,36 +102,33 @@ static bool apply_piece(const char* piece, Invocation* inv, Margins* margins)
     }
 }
 
-void settings_apply(FILE* file, Invocation* inv, Margins* margins)
+void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins)
 {
     char piece[SETTINGS_PIECE_CAP];
-    bool ended = false;
-    while (read_piece(file, piece, &ended))
-        if (apply_piece(piece, inv, margins))
+    while (read_piece(src, piece))
+        if (apply_piece(piece, source_id, instance, margins))
             return;
 }
 
-// Only a regular file holds settings. A directory opens for reading on some
-// systems; opening a FIFO blocks until a writer comes, and a device such as
-// /dev/zero never ends: each of them would hang the run.
-static bool is_regular(const struct stat& st)
+} // namespace
+
+void settings_apply(const char* bytes, size_t len, int32_t* source_id, int32_t* instance, Margins* margins)
 {
-    return (st.st_mode & S_IFMT) == S_IFREG;
+    Source src = {};
+    src.fd = -1;
+    src.next = bytes;
+    src.end = bytes + len;
+    apply(&src, source_id, instance, margins);
 }
 
-bool settings_read(const char* path, Invocation* inv, Margins* margins)
+bool settings_read(const char* path, int32_t* source_id, int32_t* instance, Margins* margins)
 {
-    struct stat st = {};
-    if (stat(path, &st) != 0 || !is_regular(st))
+    Source src = {};
+    src.fd = platform_open_regular(path);
+    if (src.fd < 0)
         return false;
-    FILE* file = fopen(path, "rb");
-    if (!file)
-        return false;
-    if (fstat(fileno(file), &st) != 0 || !is_regular(st)) {
-        (void)fclose(file);
-        return false;
-    }
-    settings_apply(file, inv, margins);
-    (void)fclose(file); // opened for reading: nothing is lost when closing fails
+    src.next = src.end = src.chunk;
+    apply(&src, source_id, instance, margins);
+    platform_close(src.fd);
     return true;
 }

@@ -65,6 +65,7 @@ if ! locale -a | grep -qx 'ja_JP.utf8'; then
 fi
 
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DQUELLATORBIN_HOST_PROBE="$PWD/build/tests/argv_probe"
 cmake --build build-win -j2
 run_ctest --test-dir build-win
@@ -81,7 +82,7 @@ CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUELLAT
 cmake --build build-asan -j2
 ASAN_OPTIONS=allocator_release_to_os_interval_ms=-1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_ctest --test-dir build-asan
-bash tests/static_analysis.sh build-asan
+bash tests/static_analysis.sh build-asan build-win
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLATORBIN_FUZZ=ON \
   -DQUELLATORBIN_TESTS=OFF -DQUELLATORBIN_FUZZ_SECONDS="${QUELLATORBIN_FUZZ_SECONDS:-60}"
 cmake --build build-fuzz -j2

@@ -2,7 +2,7 @@
 // widened by the margins from the settings file.
 #include "timing/window.h"
 
-#include "launcher/numbers.h"
+#include "base/numbers.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -1,5 +1,5 @@
 #include "launcher/args.h"
-#include "launcher/numbers.h"
+#include "base/numbers.h"
 
 #include <gtest/gtest.h>
 
@@ -48,8 +48,8 @@ TEST(Args, ClassifiesByFormLastOneWins)
         EXPECT_EQ(got.source_id, c.want.source_id);
         EXPECT_EQ(got.instance, c.want.instance);
         EXPECT_EQ(got.time_pos, c.want.time_pos);
-        EXPECT_EQ(got.stop, c.want.stop);
-        EXPECT_EQ(got.fixed_name, c.want.fixed_name);
+        EXPECT_EQ(got.stop_pos, c.want.stop_pos);
+        EXPECT_EQ(got.fixed_name_pos, c.want.fixed_name_pos);
     }
 }
 

@@ -38,9 +38,9 @@ TEST(BadInput, SettingsReadOnlyFromARegularFile)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
     for (const std::string& path : {fifo, loop, std::string("/dev/zero"), std::string("/")}) {
-        Invocation inv = {};
+        int32_t source_id = 1, instance = 0;
         Margins m = {0, 0};
-        EXPECT_FALSE(settings_read(path.c_str(), &inv, &m)) << path;
+        EXPECT_FALSE(settings_read(path.c_str(), &source_id, &instance, &m)) << path;
     }
     unlink(fifo.c_str());
     unlink(loop.c_str());

@@ -21,16 +21,9 @@ struct Result {
 // instance number; margins start at 0.
 Result apply(const std::string& bytes, int32_t source_id, int32_t instance)
 {
-    FILE* f = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    rewind(f);
-    Invocation inv = {};
-    inv.source_id = source_id;
-    inv.instance = instance;
     Margins m = {0, 0};
-    settings_apply(f, &inv, &m);
-    fclose(f);
-    return Result{inv.source_id, inv.instance, m.lead, m.trail};
+    settings_apply(bytes.data(), bytes.size(), &source_id, &instance, &m);
+    return Result{source_id, instance, m.lead, m.trail};
 }
 
 struct Case {
@@ -90,10 +83,10 @@ TEST(Settings, AppliesLinesInOrder)
 
 TEST(Settings, MissingFileOrDirectoryCannotBeRead)
 {
-    Invocation inv = {};
+    int32_t source_id = 1, instance = 0;
     Margins m = {0, 0};
-    EXPECT_FALSE(settings_read("/nonexistent/quellatorbin.ini", &inv, &m));
-    EXPECT_FALSE(settings_read("/", &inv, &m));
+    EXPECT_FALSE(settings_read("/nonexistent/quellatorbin.ini", &source_id, &instance, &m));
+    EXPECT_FALSE(settings_read("/", &source_id, &instance, &m));
 }
 
 TEST(Settings, ReadsAFileFromDisk)
@@ -105,13 +98,12 @@ TEST(Settings, ReadsAFileFromDisk)
     ASSERT_NE(f, nullptr);
     fputs("M7,8\r\nI1\r\n", f);
     fclose(f);
-    Invocation inv = {};
-    inv.instance = 2;
+    int32_t source_id = 1, instance = 2;
     Margins m = {0, 0};
-    EXPECT_TRUE(settings_read(path.c_str(), &inv, &m));
+    EXPECT_TRUE(settings_read(path.c_str(), &source_id, &instance, &m));
     temp_remove_file(path);
     temp_remove_dir(dir);
-    EXPECT_EQ(inv.instance, 1);
+    EXPECT_EQ(instance, 1);
     EXPECT_EQ(m.lead, 7);
     EXPECT_EQ(m.trail, 8);
 }

@@ -1,6 +1,6 @@
 // Reads numbers the way the formatted scan's "%d" and "%X" do, with the value
 // kept in 32 bits whatever its length.
-#include "launcher/numbers.h"
+#include "base/numbers.h"
 
 static bool is_blank(char c)
 {
