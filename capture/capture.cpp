@@ -3,6 +3,7 @@
 #include "capture/capture.h"
 
 #include "base/limits.h"
+#include "base/text.h"
 
 #include <limits.h>
 #include <stdio.h>
@@ -53,8 +54,38 @@ bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const H
     return true;
 }
 
-bool capture_pick_output_name(const char* file_arg, bool fixed, bool (*exists)(const char*), char* out,
-                              size_t out_cap)
+// Passes a candidate over: tells the trace why.
+static void pass_over(const NameTrace* trace, const char* candidate, NameTaken why)
+{
+    if (trace)
+        trace->taken(trace->context, candidate, why);
+}
+
+// True when the candidate is free, and then this run holds its reservation
+// (where the platform makes one). It is found free by the file status query
+// before the reservation is tried, and again after it is taken: a name whose
+// file appeared in between (its run has ended) is let go.
+static bool take_name(const char* candidate, const Hooks& h, const NameTrace* trace)
+{
+    if (h.file_exists(candidate)) {
+        pass_over(trace, candidate, NAME_EXISTS);
+        return false;
+    }
+    Reservation r = h.reserve_name(candidate);
+    if (r == RESERVATION_TAKEN) {
+        pass_over(trace, candidate, NAME_RESERVED);
+        return false;
+    }
+    if (r == RESERVED && h.file_exists(candidate)) {
+        h.release_name();
+        pass_over(trace, candidate, NAME_EXISTS);
+        return false;
+    }
+    return true;
+}
+
+bool capture_pick_output_name(const char* file_arg, bool fixed, const Hooks& h, char* out, size_t out_cap,
+                              const NameTrace* trace)
 {
     if (out_cap == 0)
         return false;
@@ -67,11 +98,16 @@ bool capture_pick_output_name(const char* file_arg, bool fixed, bool (*exists)(c
         return false;
     if (fixed)
         return true;
+    // A '.' before the last separator is in a directory's name: the file's
+    // own name has no extension then.
+    const char* sep = text_last_of(file_arg, h.path_separators, h.is_lead_byte);
+    bool has_extension = !sep || dot > sep;
     int stem_len = (int)(dot - file_arg);
-    for (int counter = 1; exists(out); counter++) {
+    for (int counter = 1; !take_name(out, h, trace); counter++) {
         if (counter == INT_MAX)
             return false;
-        n = snprintf(out, out_cap, "%.*s(%d).%s", stem_len, file_arg, counter, dot + 1);
+        n = has_extension ? snprintf(out, out_cap, "%.*s(%d).%s", stem_len, file_arg, counter, dot + 1)
+                          : snprintf(out, out_cap, "%s(%d)", file_arg, counter);
         if (n < 0 || (size_t)n >= out_cap)
             return false;
     }

@@ -22,18 +22,38 @@ bool capture_suffix_is_safe(const char* suffix);
 /// Returns true when it ended something (status 0).
 bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const Hooks& h);
 
-/// Chooses the output name for file_arg into out (capacity out_cap): the file
-/// argument itself, unless it exists and fixed is false; then the first of
-/// "<stem>(1).<ext>", "<stem>(2).<ext>", ... that does not exist, split at the
-/// last '.':
+/// Why a candidate output name was passed over.
+enum NameTaken {
+    NAME_EXISTS,   // the file status query found it
+    NAME_RESERVED, // another run holds its reservation
+};
+
+/// Told of each candidate output name that was passed over, and why.
+struct NameTrace {
+    void (*taken)(void* context, const char* candidate, NameTaken why);
+    void* context;
+};
+
+/// Chooses the output name for file_arg into out (capacity out_cap): the
+/// file argument itself, unless it is taken and fixed is false; then the
+/// first of "<stem>(1).<ext>", "<stem>(2).<ext>", ... that is free. The name
+/// is split at its last '.'; when that '.' stands before the last path
+/// separator (h.path_separators, double-byte characters stepped over), the
+/// name has no extension and is numbered "<name>(1)", "<name>(2)", ...
 ///   rec.ts (exists) -> rec(1).ts      rec.ts, rec(1).ts exist -> rec(2).ts
 ///   D:\tv\a.b.ts    -> D:\tv\a.b(1).ts    rec. -> rec(1).
-///   D:\rec2.0\a     -> D:\rec2(1).0\a
+///   rec.d/news      -> rec.d/news(1)    D:\rec2.0\a -> D:\rec2.0\a(1) (Windows)
+/// A name is free when the file status query does not find it and this run
+/// takes its reservation (h.reserve_name): then it holds the reservation
+/// until it ends, and no other run can choose the name meanwhile. Where the
+/// platform makes no reservation at all, a name the query does not find is
+/// free. With fixed, nothing is checked or reserved. trace, when given, is
+/// told of each name passed over.
 /// Returns false when no name can be had: the file argument holds no '.', a
 /// candidate does not fit out_cap, or the counter would pass its largest
 /// value. out is NUL-terminated in every case (out_cap > 0).
-bool capture_pick_output_name(const char* file_arg, bool fixed, bool (*exists)(const char*), char* out,
-                              size_t out_cap);
+bool capture_pick_output_name(const char* file_arg, bool fixed, const Hooks& h, char* out, size_t out_cap,
+                              const NameTrace* trace = nullptr);
 
 /// Forms the capture command line "<dir>zarnivek<suffix>.exe \"<name>\" @<HEX> <window>"
 /// in cmd (capacity cmd_cap). Returns false when it does not fit.

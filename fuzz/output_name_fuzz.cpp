@@ -6,12 +6,15 @@
 // Properties: the output name is NUL-terminated within its 512 bytes; with
 // the switch it is the file argument; without it, it is never a name the
 // query reports, and it is the first free one of the file argument and
-// "<stem>(1).<ext>", "<stem>(2).<ext>", ... (a plain std::string model),
-// refused exactly when that one or one before it does not fit. The capture
+// "<stem>(1).<ext>", "<stem>(2).<ext>", ... ("<name>(1)", ... when the last
+// '.' stands before the last '/'; a plain std::string model), refused
+// exactly when that one or one before it does not fit; at most one
+// reservation is tried per candidate, and only for names the query does not
+// report. The capture
 // command line built from it, split as the capture program's C runtime splits
 // it, hands the capture program exactly that name.
-#include "capture/capture.h"
 #include "base/limits.h"
+#include "capture/capture.h"
 #include "platform/cmdline.h"
 
 #include "check.h"
@@ -27,14 +30,29 @@ const size_t GUARD = 16;
 std::set<std::string> existing;
 size_t queries;
 
+std::set<std::string> reserved;
+size_t reservations;
+
 bool exists(const char* path)
 {
     queries++;
     return existing.count(path) != 0;
 }
 
+Reservation reserve(const char* path)
+{
+    reservations++;
+    FUZZ_CHECK(existing.count(path) == 0);
+    return reserved.count(path) ? RESERVATION_TAKEN : RESERVED;
+}
+
+void release() {}
+
 std::string numbered(const std::string& file, size_t dot, long n)
 {
+    size_t slash = file.rfind('/');
+    if (slash != std::string::npos && slash > dot)
+        return file + "(" + std::to_string(n) + ")";
     return file.substr(0, dot) + "(" + std::to_string(n) + ")." + file.substr(dot + 1);
 }
 
@@ -47,7 +65,7 @@ std::string model(const std::string& file, bool fixed)
     if (fixed)
         return file;
     std::string name = file;
-    for (long n = 1; existing.count(name); n++) {
+    for (long n = 1; existing.count(name) || reserved.count(name); n++) {
         name = numbered(file, dot, n);
         if (name.size() >= OUTPUT_NAME_CAP)
             return "";
@@ -86,10 +104,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     file = file.c_str(); // an argument ends at its first NUL byte
     if (file.empty())
         return 0;
+    // Names that exist, and (those after a line "*") names other runs hold.
     existing.clear();
+    reserved.clear();
+    std::set<std::string>* taken = &existing;
     for (size_t at = text.find('\n'); at != std::string::npos;) {
         size_t next = text.find('\n', at + 1);
-        existing.insert(text.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1));
+        std::string name = text.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+        if (name == "*")
+            taken = &reserved;
+        else
+            taken->insert(name);
         at = next;
     }
     size_t dot = file.rfind('.');
@@ -101,12 +126,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     char out[OUTPUT_NAME_CAP + GUARD];
     memset(out, 0x5A, sizeof out);
-    queries = 0;
-    bool ok = capture_pick_output_name(file.c_str(), fixed, exists, out, OUTPUT_NAME_CAP);
+    queries = reservations = 0;
+    Hooks h = platform_hooks;
+    h.file_exists = exists;
+    h.reserve_name = reserve;
+    h.release_name = release;
+    bool ok = capture_pick_output_name(file.c_str(), fixed, h, out, OUTPUT_NAME_CAP);
     FUZZ_CHECK(memchr(out, '\0', OUTPUT_NAME_CAP) != nullptr);
     for (size_t i = OUTPUT_NAME_CAP; i < sizeof out; i++)
         FUZZ_CHECK(out[i] == 0x5A);
-    FUZZ_CHECK(queries <= existing.size() + 1);
+    FUZZ_CHECK(queries <= existing.size() + reserved.size() + 2);
+    FUZZ_CHECK(reservations <= reserved.size() + 1);
 
     std::string want = model(file, fixed);
     FUZZ_CHECK(ok == !want.empty());
@@ -116,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (fixed)
         FUZZ_CHECK(file == out);
     else
-        FUZZ_CHECK(existing.count(out) == 0);
+        FUZZ_CHECK(existing.count(out) == 0 && reserved.count(out) == 0);
     check_command_line(file, out);
     return 0;
 }

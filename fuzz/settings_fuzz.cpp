@@ -4,8 +4,8 @@
 // Properties: margins always end within 0 to 30; an instance number never
 // ends negative once an 'I' line acted, and never changes without one; a
 // source id of 0 or below is never mapped; and the result equals that of a
-// plain model that cuts the file into pieces with std::string (carriage
-// returns dropped, Ctrl-Z ends the file, at most 14 characters up to and
+// plain model that cuts the file into pieces with std::string (a leading
+// byte order mark skipped, carriage returns dropped, Ctrl-Z ends the file, at most 14 characters up to and
 // including a line feed) and applies them one by one.
 #include "base/numbers.h"
 #include "settings/settings.h"
@@ -21,7 +21,8 @@ namespace {
 std::vector<std::string> pieces_of(const uint8_t* data, size_t size)
 {
     std::string text;
-    for (size_t i = 0; i < size && data[i] != 26; i++)
+    size_t start = size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF ? 3 : 0; // a byte order mark
+    for (size_t i = start; i < size && data[i] != 26; i++)
         if (data[i] != '\r')
             text.push_back((char)data[i]);
     std::vector<std::string> pieces;

@@ -7,7 +7,9 @@
 // when it fits; a formed window reads back as the start (or the minute before
 // it), 60 - lead seconds, and the end and trail as given; a launch moment lies
 // on the clock (0-23, 0-59, second 40 - lead), one minute before a start that
-// is on the clock, and the wait leaves at once at that moment.
+// is on the clock, and the wait leaves at once at that moment; from a reading
+// a second before it, any reading less than 12 hours later leaves the wait,
+// as a missed window exactly when the window's end lies between the two.
 #include "base/limits.h"
 #include "timing/wait.h"
 #include "timing/window.h"
@@ -23,10 +25,18 @@ namespace {
 
 const size_t GUARD = 16;
 
-void check_launch(const Window& w, int lead)
+const int DAY = 86400;
+
+LocalTime time_of_day(int seconds)
+{
+    seconds = (seconds % DAY + DAY) % DAY;
+    return LocalTime{seconds / 3600, seconds / 60 % 60, seconds % 60};
+}
+
+void check_launch(const Window& w, int lead, int trail)
 {
     LaunchMoment at = {-1, -1, -1};
-    if (!timing_launch_moment(w, lead, &at))
+    if (!timing_launch_moment(w, lead, trail, &at))
         return;
     FUZZ_CHECK(at.hour >= 0 && at.hour <= 23 && at.minute >= 0 && at.minute <= 59);
     FUZZ_CHECK(at.second == 40 - lead && at.second >= 10 && at.second <= 40);
@@ -35,11 +45,20 @@ void check_launch(const Window& w, int lead)
         FUZZ_CHECK((at.hour * 60 + at.minute + 1) % 1440 == start);
     }
     LocalTime now = {at.hour, at.minute, at.second};
-    WaitStep go = timing_wait_step(now, at);
-    FUZZ_CHECK(go.pause_ms == 0);
+    WaitStep go = timing_wait_step(nullptr, now, at);
+    FUZZ_CHECK(go.verdict == WaitStep::GO);
     now.second = at.second - 1;
-    WaitStep last = timing_wait_step(now, at);
-    FUZZ_CHECK(last.pause_ms == 100 && last.countdown == 1);
+    WaitStep last = timing_wait_step(nullptr, now, at);
+    FUZZ_CHECK(last.verdict == WaitStep::WAIT && last.pause_ms == 100 && last.countdown == 1);
+
+    int launch = (at.hour * 60 + at.minute) * 60 + at.second;
+    LocalTime before = time_of_day(launch - 1);
+    int end = at.end_hour < 0 ? -1 : ((at.end_hour * 60 + at.end_minute) * 60 + at.end_second - (launch - 1) + DAY) % DAY;
+    for (int step : {1, 61, 3600, 43199}) {
+        WaitStep s = timing_wait_step(&before, time_of_day(launch - 1 + step), at);
+        FUZZ_CHECK(s.verdict != WaitStep::WAIT);
+        FUZZ_CHECK((s.verdict == WaitStep::MISSED) == (end > 1 && end <= step));
+    }
 }
 
 } // namespace
@@ -71,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(!ok);
         return 0;
     }
-    check_launch(w, lead);
+    check_launch(w, lead, trail);
     if (!ok)
         return 0;
     int h = 0, m = 0, s = 0, eh = 0, em = 0, t = 0, n = 0;

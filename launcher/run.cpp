@@ -3,6 +3,7 @@
 #include "launcher/run.h"
 
 #include "base/limits.h"
+#include "base/text.h"
 #include "capture/capture.h"
 #include "launcher/args.h"
 #include "settings/settings.h"
@@ -54,17 +55,6 @@ static bool is_help(int argc, const char* const* argv)
     return argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "/?") == 0);
 }
 
-// True when text holds a byte below 32, DEL, or one of the given characters.
-static bool holds_any(const char* text, const char* chars)
-{
-    for (const char* p = text; *p; p++) {
-        unsigned char c = (unsigned char)*p;
-        if (c < ' ' || c == 0x7F || strchr(chars, c))
-            return true;
-    }
-    return false;
-}
-
 // Checks the file and time arguments before any wait, stop or launch, and
 // forms the window text. Writes the refusal and returns false on bad input.
 static bool check_arguments(const char* file_arg, const char* time_arg, int lead, int trail,
@@ -81,11 +71,13 @@ static bool check_arguments(const char* file_arg, const char* time_arg, int lead
         return false;
     }
     // A line break would end the command line early; no file system takes one.
-    if (holds_any(file_arg, "")) {
+    if (text_holds_any(file_arg, "")) {
         say(h, "Bad file argument '%.*s': it holds a control character\n", QUOTE, file_arg);
         return false;
     }
-    if (file_arg[len - 1] == '\\') {
+    // A backslash at the end would escape the closing quotation mark. Only a
+    // whole character counts: in code page 932 the second byte of '表' is 5C.
+    if (*text_last_char(file_arg, h.is_lead_byte) == '\\') {
         say(h, "Bad file argument '%s': it ends with a backslash\n", file_arg);
         return false;
     }
@@ -95,11 +87,11 @@ static bool check_arguments(const char* file_arg, const char* time_arg, int lead
             say(h, "Bad time argument '%.*s': expected HH:MM-HH:MM\n", QUOTE, time_arg);
             return false;
         }
-        if (!timing_launch_moment(w, lead, at)) {
+        if (!timing_launch_moment(w, lead, trail, at)) {
             say(h, "Bad time argument '%.*s': the clock never shows its start\n", QUOTE, time_arg);
             return false;
         }
-    } else if (holds_any(time_arg, " \"&|<>^%")) {
+    } else if (text_holds_any(time_arg, " \"&|<>^%")) {
         // Without ':' it stands unquoted on the command line: nothing the
         // command interpreter would split or act on may pass.
         say(h, "Bad time argument '%.*s': it holds a blank, a control character or one of \" & | < > ^ %%\n",
@@ -172,13 +164,12 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
         return fail(h);
     }
     // The capture program's path heads its command line unquoted: a blank
-    // would start another program ("/opt/my" for "/opt/my tv/"), and the
-    // interpreter acts on " & < >. Not '|' or '^': in the ANSI code page
-    // they are second bytes of double-byte characters, and no Windows path
-    // holds a '|'. A '%' is safe: such a command text is started directly.
-    if (holds_any(program_dir, " \"&<>")) {
+    // would start another program ("/opt/my" for "/opt/my tv/"), and a '"' or
+    // a control character would split it otherwise. The characters cmd.exe
+    // acts on are safe: such a command text is started without it.
+    if (text_holds_any(program_dir, " \"")) {
         say(h, "Cannot start the capture program from '%s': the directory holds a blank, a control character or "
-               "one of \" & < >\n", program_dir);
+               "a double quotation mark\n", program_dir);
         return fail(h);
     }
     const char* file_arg = argv[inv.file_pos];
@@ -186,17 +177,21 @@ int launcher_run(int argc, const char* const* argv, const Hooks& h)
     if (!check_arguments(file_arg, time_arg, margins.lead, margins.trail, window, sizeof window, &at, h))
         return fail(h);
 
-    // 8. Start wait.
-    if (timing_is_window(time_arg))
-        timing_wait_for_launch(at, h);
+    // 8. Start wait. A clock that jumped past the whole window (a suspended
+    // machine, a clock set forward) leaves no recording to make.
+    LocalTime before = {0, 0, 0}, after = {0, 0, 0};
+    if (timing_is_window(time_arg) && !timing_wait_for_launch(at, h, &before, &after)) {
+        say(h, "Missed the recording window %s: the clock went from %02d:%02d:%02d to %02d:%02d:%02d\n", window,
+            before.hour, before.minute, before.second, after.hour, after.minute, after.second);
+        return fail(h);
+    }
 
     // 9. Pre-launch stop.
     if (capture_end_instance(suffix, command, sizeof command, h))
         h.sleep_ms(AFTER_STOP_PAUSE_MS);
 
     // 10. Output name.
-    if (!capture_pick_output_name(file_arg, inv.fixed_name_pos != 0, h.file_exists, output_name,
-                                  sizeof output_name)) {
+    if (!capture_pick_output_name(file_arg, inv.fixed_name_pos != 0, h, output_name, sizeof output_name)) {
         say(h, "No free output name for '%s': every numbered name within %u characters exists\n",
             file_arg, (unsigned)(OUTPUT_NAME_CAP - 1));
         return fail(h);

@@ -1,6 +1,8 @@
 // The operations of a run that tests replace: the clock, the pause, the
-// command interpreter, the file status query, the console and the program
-// directory. Stages that wait, run commands or write take a const Hooks&.
+// command interpreter, the file status query, the reservation of output
+// names, the process table, the console, the program directory and the rules
+// of paths. Stages that wait, run commands, look at files or write take a
+// const Hooks&.
 #pragma once
 
 #include "platform/platform.h"
@@ -13,8 +15,13 @@ struct Hooks {
     void (*sleep_ms)(unsigned ms);
     int (*run_command)(const char* text);
     bool (*file_exists)(const char* path);
+    Reservation (*reserve_name)(const char* name);
+    void (*release_name)();
+    int (*image_running)(const char* image);
     void (*write_out)(const char* text, size_t len);
     void (*write_err)(const char* text, size_t len);
+    bool (*is_lead_byte)(unsigned char c);
+    const char* path_separators;
 };
 
 /// The real platform operations.

@@ -19,7 +19,9 @@ const size_t STDOUT_BLOCK = 512;
 /// Sets up the console streams: standard output unbuffered on a console or
 /// terminal, otherwise fully buffered in 512-byte blocks; standard error
 /// unbuffered. Nothing flushes standard output before a command runs. A write
-/// to a pipe nobody reads any more fails; it never ends the program.
+/// to a pipe nobody reads any more fails; it never ends the program. On
+/// Linux a standard stream that is closed is first opened on /dev/null, so
+/// that no file the capture program opens takes its place.
 void platform_console_init();
 
 /// Writes the program directory (the running program's full path cut right
@@ -36,9 +38,24 @@ void platform_local_now(LocalTime* now);
 
 /// Runs one command text through the command interpreter and waits for it.
 /// Returns its exit status, or -1 when no process can be started at all.
-/// On Windows a text holding '%' is started directly, not through cmd.exe,
-/// which would expand %NAME% sequences even inside double quotation marks.
+/// On Windows a text that cmd.exe would read otherwise than its words say is
+/// started directly, from the same text: one holding '%' (expanded even inside
+/// double quotation marks), or whose program path holds one of ^ & | < > ( )
+/// ; , = ! (a double-byte character's second byte excepted).
 int platform_run_command(const char* text);
+
+/// The characters that separate the directories of a path: "/" on Linux,
+/// "\/" on Windows.
+extern const char PLATFORM_SEPARATORS[];
+
+/// True when c is the first byte of a double-byte character of the system's
+/// ANSI code page (never on Linux).
+bool platform_is_lead_byte(unsigned char c);
+
+/// Whether a process of an image name runs now, as far as the platform can
+/// tell without ending anything: 1 yes, 0 no, -1 cannot tell. On Linux
+/// names compare byte for byte, on Windows without regard to case.
+int platform_image_running(const char* image);
 
 /// True when the file status query succeeds for path (a file, a directory, a device).
 bool platform_file_exists(const char* path);
@@ -55,6 +72,31 @@ long platform_read(int fd, char* buf, size_t cap);
 
 /// Closes an open file.
 void platform_close(int fd);
+
+/// What became of an attempt to reserve an output name.
+enum Reservation {
+    RESERVED,                // this run holds it now
+    RESERVATION_TAKEN,       // another run holds it
+    RESERVATION_UNAVAILABLE, // the platform refused the object: nothing is known
+};
+
+/// Reserves the output name for this run until the process ends, however it
+/// ends, or platform_release_name() lets it go; a run holds one at a time.
+/// The reservation is an object only one process can hold, named by the
+/// name's key: on Linux an abstract Unix socket, on Windows a named mutex
+/// (Global\ where it can be created, else Local\). Taking it is atomic.
+Reservation platform_reserve_name(const char* name);
+
+/// Lets the reservation this run holds go (none held: nothing happens).
+void platform_release_name();
+
+/// Forms the key of an output name's reservation into key: its full path
+/// (a relative name resolved against the current directory, "." and ".."
+/// taken out; on Windows upper-cased, as letter case does not matter there),
+/// or a hash of it where the path does not fit the object's name. False when
+/// the full path cannot be had.
+const size_t RESERVATION_KEY_CAP = 260;
+bool platform_reservation_key(const char* name, char* key, size_t key_cap);
 
 /// Writes len bytes to standard output / standard error, unchanged.
 void platform_write_out(const char* text, size_t len);

@@ -1,6 +1,7 @@
 // The platform layer on Linux. The command interpreter is built in: a command
 // text is split into words by the Microsoft C runtime's rules and the program
 // is started directly, never through a shell, so no file name is interpreted.
+#include "base/text.h"
 #include "platform/cmdline.h"
 #include "platform/platform.h"
 
@@ -9,10 +10,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -105,9 +109,33 @@ bool process_is_live(long pid)
     return close_paren && close_paren[1] == ' ' && close_paren[2] != 'Z' && close_paren[2] != 'X';
 }
 
-// "taskkill /F /IM <image>": SIGKILL to every other process whose image name
-// equals <image> without regard to ASCII case. 0 when it ended at least one
-// process, 128 when none matched, 1 for a command it does not understand.
+// Looks at every other process whose image name equals image, byte for
+// byte (on Linux 'zarnivekA.exe' and 'zarniveka.exe' are different program
+// files), and with `end` sends it SIGKILL. The count of processes found (and
+// ended), or -1 when the process table cannot be read.
+int processes_named(const char* image, bool end)
+{
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return -1;
+    pid_t self = getpid();
+    int found = 0;
+    while (struct dirent* entry = readdir(proc)) {
+        char* rest = nullptr;
+        long pid = strtol(entry->d_name, &rest, 10);
+        char comm[COMM_CAP];
+        if (*rest != '\0' || pid <= 0 || pid == self || !runs_program(pid) || !process_image(pid, comm, sizeof comm))
+            continue;
+        if (strcmp(comm, image) == 0 && process_is_live(pid) && (!end || kill((pid_t)pid, SIGKILL) == 0))
+            found++;
+    }
+    closedir(proc);
+    return found;
+}
+
+// "taskkill /F /IM <image>": SIGKILL to every other process of that image
+// name. 0 when it ended at least one process, 128 when none matched, 1 for a
+// command it does not understand.
 int taskkill(char** words, int n)
 {
     const char* image = nullptr;
@@ -116,23 +144,7 @@ int taskkill(char** words, int n)
             image = words[i + 1];
     if (!image)
         return 1;
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return STATUS_NONE_ENDED;
-    pid_t self = getpid();
-    int ended = 0;
-    while (struct dirent* entry = readdir(proc)) {
-        char* end = nullptr;
-        long pid = strtol(entry->d_name, &end, 10);
-        char comm[COMM_CAP];
-        if (*end != '\0' || pid <= 0 || pid == self || !runs_program(pid) ||
-            !process_image(pid, comm, sizeof comm))
-            continue;
-        if (same_text_any_case(comm, image) && process_is_live(pid) && kill((pid_t)pid, SIGKILL) == 0)
-            ended++;
-    }
-    closedir(proc);
-    return ended > 0 ? 0 : STATUS_NONE_ENDED;
+    return processes_named(image, true) > 0 ? 0 : STATUS_NONE_ENDED;
 }
 
 int spawn_and_wait(char** words, bool quiet_out, bool quiet_err)
@@ -181,6 +193,17 @@ int spawn_and_wait(char** words, bool quiet_out, bool quiet_err)
 
 void platform_console_init()
 {
+    // A standard stream that was closed would be the first descriptor the
+    // capture program opens (its output file), and its console output would
+    // land inside the recording: it is opened on /dev/null before anything else.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            int null_fd = open("/dev/null", O_RDWR);
+            if (null_fd >= 0 && null_fd != fd) {
+                (void)dup2(null_fd, fd);
+                (void)close(null_fd);
+            }
+        }
     // Standard output may be a pipe whose reader has gone: a write then fails,
     // as on Windows, instead of ending the run before the capture program
     // starts or before its status comes back.
@@ -283,4 +306,115 @@ void platform_write_out(const char* text, size_t len)
 void platform_write_err(const char* text, size_t len)
 {
     (void)fwrite(text, 1, len, stderr);
+}
+
+const char PLATFORM_SEPARATORS[] = "/";
+
+bool platform_is_lead_byte(unsigned char)
+{
+    return false;
+}
+
+int platform_image_running(const char* image)
+{
+    int found = processes_named(image, false);
+    return found < 0 ? -1 : found > 0;
+}
+
+namespace {
+
+// A full path: at most PATH_MAX, which getcwd also keeps to.
+const size_t FULL_PATH_CAP = 4096;
+// An abstract socket's name: the bytes of sun_path after its leading zero.
+const size_t SOCKET_NAME_MAX = sizeof(sockaddr_un{}.sun_path) - 1;
+static_assert(SOCKET_NAME_MAX < RESERVATION_KEY_CAP, "every key fits its text");
+const char KEY_PREFIX[] = "quellatorbin:";
+const char HASHED_KEY_PREFIX[] = "quellatorbin#";
+
+int held_reservation = -1;
+
+// Appends the components of path to the full path in out (which begins with
+// '/'), taking "." out and letting ".." take out the component before it.
+bool append_components(const char* path, char* out, size_t* len, size_t cap)
+{
+    for (const char* p = path; *p;) {
+        while (*p == '/')
+            p++;
+        size_t n = strcspn(p, "/");
+        if (n == 0)
+            break;
+        if (n == 2 && p[0] == '.' && p[1] == '.') {
+            while (*len > 1 && out[*len - 1] != '/')
+                (*len)--;
+            if (*len > 1)
+                (*len)--; // the '/' before the component taken out, unless it is the root
+        } else if (!(n == 1 && p[0] == '.')) {
+            if (*len + (*len > 1) + n >= cap)
+                return false;
+            if (*len > 1)
+                out[(*len)++] = '/';
+            memcpy(out + *len, p, n);
+            *len += n;
+        }
+        p += n;
+    }
+    out[*len] = '\0';
+    return true;
+}
+
+// The full path of name: relative to the current directory, "." and ".."
+// taken out as text (the file need not exist yet).
+bool full_path(const char* name, char* out, size_t cap)
+{
+    char cwd[FULL_PATH_CAP];
+    size_t len = 1;
+    out[0] = '/';
+    if (name[0] != '/' && (!getcwd(cwd, sizeof cwd) || !append_components(cwd, out, &len, cap)))
+        return false;
+    return append_components(name, out, &len, cap);
+}
+
+} // namespace
+
+bool platform_reservation_key(const char* name, char* key, size_t key_cap)
+{
+    char full[FULL_PATH_CAP];
+    if (!full_path(name, full, sizeof full))
+        return false;
+    size_t cap = key_cap < SOCKET_NAME_MAX + 1 ? key_cap : SOCKET_NAME_MAX + 1;
+    int n = snprintf(key, cap, "%s%s", KEY_PREFIX, full);
+    if (n >= 0 && (size_t)n < cap)
+        return true;
+    n = snprintf(key, cap, "%s%016llx", HASHED_KEY_PREFIX, (unsigned long long)text_hash(full));
+    return n >= 0 && (size_t)n < cap;
+}
+
+Reservation platform_reserve_name(const char* name)
+{
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    char key[RESERVATION_KEY_CAP];
+    if (!platform_reservation_key(name, key, sizeof key))
+        return RESERVATION_UNAVAILABLE;
+    size_t len = strlen(key); // fits: the key is kept to SOCKET_NAME_MAX
+    memcpy(addr.sun_path + 1, key, len);
+    // Not handed on to the capture program: the reservation ends with this run.
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return RESERVATION_UNAVAILABLE;
+    if (bind(fd, (const sockaddr*)&addr, (socklen_t)(offsetof(sockaddr_un, sun_path) + 1 + len)) == 0) {
+        platform_release_name();
+        held_reservation = fd;
+        return RESERVED;
+    }
+    int err = errno;
+    (void)close(fd);
+    return err == EADDRINUSE ? RESERVATION_TAKEN : RESERVATION_UNAVAILABLE;
+}
+
+void platform_release_name()
+{
+    if (held_reservation >= 0)
+        (void)close(held_reservation);
+    held_reservation = -1;
 }

@@ -1,8 +1,11 @@
 // The platform layer on Windows: the program path from the module, Sleep, the
 // C runtime's local clock, file status query and command interpreter.
+#include "base/text.h"
 #include "platform/platform.h"
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -53,6 +56,26 @@ int start_directly(const char* text)
     return (int)code;
 }
 
+// True when cmd.exe would read the command text otherwise than its words
+// say. It expands %NAME% even inside double quotation marks, so a file name
+// holding '%' would reach the capture program changed. The program path
+// heads the text without quotation marks: there cmd.exe takes ^ away, ends
+// the command at & | < > (redirecting or starting another), and ( ) ; , =
+// ! make it fail or read another name ("a^b\zarnivek.exe" starts
+// "ab\zarnivek.exe"). The second byte of a double-byte character is none of them.
+bool read_otherwise_by_cmd(const char* text)
+{
+    if (strchr(text, '%'))
+        return true;
+    for (const char* p = text; *p && *p != ' ' && *p != '\t'; p++) {
+        if (platform_is_lead_byte((unsigned char)*p) && p[1])
+            p++;
+        else if (strchr("^&|<>();,=!", *p))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void platform_console_init()
@@ -83,14 +106,8 @@ bool platform_program_dir(char* out, size_t out_cap)
         return false;
     path[n] = '\0';
     // In a double-byte code page (932 and others) the second byte of a
-    // character may be 0x5C: step over each character as a whole.
-    const char* last = nullptr;
-    for (const char* p = path; *p; p++) {
-        if (*p == '\\')
-            last = p;
-        else if (IsDBCSLeadByte((BYTE)*p) && p[1])
-            p++;
-    }
+    // character may be 0x5C: each character is stepped over as a whole.
+    const char* last = text_last_of(path, "\\", platform_is_lead_byte);
     if (!last)
         return false;
     size_t len = (size_t)(last - path) + 1;
@@ -106,10 +123,7 @@ void platform_sleep_ms(unsigned ms)
 
 int platform_run_command(const char* text)
 {
-    // The command interpreter expands %NAME% even inside double quotation
-    // marks, so a file name holding '%' would reach the program changed. Such
-    // a command line is started directly, from the same text.
-    if (strchr(text, '%'))
+    if (read_otherwise_by_cmd(text))
         return start_directly(text);
     // COMSPEC, else CMD.EXE, with "/c"; -1 when no interpreter can be started.
     return system(text); // NOLINT(cert-env33-c): running the command interpreter is the point
@@ -175,4 +189,109 @@ void platform_write_out(const char* text, size_t len)
 void platform_write_err(const char* text, size_t len)
 {
     (void)fwrite(text, 1, len, stderr);
+}
+
+const char PLATFORM_SEPARATORS[] = "\\/";
+
+bool platform_is_lead_byte(unsigned char c)
+{
+    return IsDBCSLeadByte(c) != FALSE;
+}
+
+int platform_image_running(const char* image)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    PROCESSENTRY32 entry;
+    memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+        found = _stricmp(entry.szExeFile, image) == 0;
+    CloseHandle(snapshot);
+    return found;
+}
+
+namespace {
+
+// A full path in UTF-16: GetFullPathNameW, unlike the ANSI function, is not
+// kept to MAX_PATH characters.
+const size_t FULL_PATH_CAP = 2048;
+const wchar_t* const NAMESPACES[] = {L"Global\\", L"Local\\"};
+// A kernel object's name holds at most MAX_PATH - 1 characters, the
+// namespace included; a key of so many bytes in UTF-8 has no more.
+const size_t MUTEX_KEY_MAX = MAX_PATH - 1 - (sizeof "Global\\" - 1);
+static_assert(MUTEX_KEY_MAX < RESERVATION_KEY_CAP, "every key fits its text");
+const char KEY_PREFIX[] = "quellatorbin:";
+const char HASHED_KEY_PREFIX[] = "quellatorbin#";
+
+HANDLE held_reservation = nullptr;
+
+} // namespace
+
+bool platform_reservation_key(const char* name, char* key, size_t key_cap)
+{
+    static wchar_t wide[FULL_PATH_CAP], full[FULL_PATH_CAP], upper[FULL_PATH_CAP];
+    static char utf8[FULL_PATH_CAP * 3];
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, (int)FULL_PATH_CAP) == 0)
+        return false;
+    DWORD n = GetFullPathNameW(wide, (DWORD)FULL_PATH_CAP, full, nullptr);
+    if (n == 0 || n >= FULL_PATH_CAP)
+        return false;
+    // Letter case does not matter to the file system: the system's own
+    // upper case. A backslash separates a namespace from an object's name,
+    // so none may stand in the name.
+    int len = LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, full, (int)n, upper, (int)FULL_PATH_CAP - 1);
+    if (len <= 0)
+        return false;
+    upper[len] = L'\0';
+    for (wchar_t* p = upper; *p; p++)
+        if (*p == L'\\')
+            *p = L'/';
+    if (WideCharToMultiByte(CP_UTF8, 0, upper, -1, utf8, (int)sizeof utf8, nullptr, nullptr) == 0)
+        return false;
+    size_t cap = key_cap < MUTEX_KEY_MAX + 1 ? key_cap : MUTEX_KEY_MAX + 1;
+    int k = snprintf(key, cap, "%s%s", KEY_PREFIX, utf8);
+    if (k >= 0 && (size_t)k < cap)
+        return true;
+    k = snprintf(key, cap, "%s%016llx", HASHED_KEY_PREFIX, (unsigned long long)text_hash(utf8));
+    return k >= 0 && (size_t)k < cap;
+}
+
+Reservation platform_reserve_name(const char* name)
+{
+    char key[RESERVATION_KEY_CAP];
+    wchar_t wide_key[RESERVATION_KEY_CAP];
+    if (!platform_reservation_key(name, key, sizeof key) ||
+        MultiByteToWideChar(CP_UTF8, 0, key, -1, wide_key, (int)RESERVATION_KEY_CAP) == 0)
+        return RESERVATION_UNAVAILABLE;
+    for (const wchar_t* space : NAMESPACES) {
+        wchar_t object[MAX_PATH];
+        (void)_snwprintf(object, MAX_PATH, L"%ls%ls", space, wide_key); // fits: see MUTEX_KEY_MAX
+        object[MAX_PATH - 1] = L'\0';
+        // Not inheritable: the reservation ends with this run.
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, object);
+        DWORD err = GetLastError();
+        if (mutex && err == ERROR_ALREADY_EXISTS) {
+            CloseHandle(mutex);
+            return RESERVATION_TAKEN;
+        }
+        if (mutex) {
+            platform_release_name();
+            held_reservation = mutex;
+            return RESERVED;
+        }
+        // Held by a run of another user, whose object this one may not open.
+        if (err == ERROR_ACCESS_DENIED)
+            return RESERVATION_TAKEN;
+    }
+    return RESERVATION_UNAVAILABLE;
+}
+
+void platform_release_name()
+{
+    if (held_reservation)
+        CloseHandle(held_reservation);
+    held_reservation = nullptr;
 }

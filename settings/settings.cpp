@@ -13,6 +13,9 @@ const int CTRL_Z = 26;
 const int END = -1;
 const size_t CHUNK_CAP = 4096;
 
+// A UTF-8 byte order mark, which editors on Windows often write first.
+const unsigned char BYTE_ORDER_MARK[] = {0xEF, 0xBB, 0xBF};
+
 // The bytes of a settings file: from memory, then (fd >= 0) from the file.
 struct Source {
     int fd;
@@ -20,11 +23,14 @@ struct Source {
     const char* end;
     bool ended; // the end of the bytes or a Ctrl-Z was reached
     char chunk[CHUNK_CAP];
+    // The first bytes, held back while they could be a byte order mark.
+    int held[sizeof BYTE_ORDER_MARK];
+    size_t held_len, held_next;
 };
 
-// The next byte, or END after the last one and from a Ctrl-Z on. A file
-// that cannot be read further ends there.
-int next_byte(Source* src)
+// The next byte of the file, or END after the last one and from a Ctrl-Z
+// on. A file that cannot be read further ends there.
+int raw_byte(Source* src)
 {
     if (src->ended)
         return END;
@@ -43,6 +49,28 @@ int next_byte(Source* src)
         return END;
     }
     return c;
+}
+
+// Skips a byte order mark at the start; bytes that begin like one but are
+// none are given out as they are.
+void skip_byte_order_mark(Source* src)
+{
+    while (src->held_len < sizeof BYTE_ORDER_MARK) {
+        int c = raw_byte(src);
+        if (c == END)
+            return;
+        src->held[src->held_len++] = c;
+        if (c != BYTE_ORDER_MARK[src->held_len - 1])
+            return;
+    }
+    src->held_len = 0;
+}
+
+int next_byte(Source* src)
+{
+    if (src->held_next < src->held_len)
+        return src->held[src->held_next++];
+    return raw_byte(src);
 }
 
 // Reads one piece into piece (capacity SETTINGS_PIECE_CAP): the characters up
@@ -104,6 +132,7 @@ bool apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margi
 
 void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins)
 {
+    skip_byte_order_mark(src);
     char piece[SETTINGS_PIECE_CAP];
     while (read_piece(src, piece))
         if (apply_piece(piece, source_id, instance, margins))

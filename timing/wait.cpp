@@ -1,31 +1,61 @@
 // The start wait. One reading of the clock per pass, one pause per pass: a
 // second outside the launch minute, a tenth of a second inside it. The clock
 // is read again after every pause, so a pause cut short or run long never
-// shifts the launch.
+// shifts the launch, and two readings in a row tell when the clock jumped.
 #include "timing/wait.h"
 
-WaitStep timing_wait_step(const LocalTime& now, const LaunchMoment& at)
+namespace {
+
+const int DAY = 24 * 3600;
+const int HALF_DAY = DAY / 2;
+
+int seconds_of_day(int hour, int minute, int second)
 {
-    if (now.hour != at.hour || now.minute != at.minute)
-        return WaitStep{1000, 0};
-    if (now.second >= at.second)
-        return WaitStep{0, 0};
-    return WaitStep{100, at.second - now.second};
+    return (hour * 60 + minute) * 60 + second;
 }
 
-void timing_wait_for_launch(const LaunchMoment& at, const Hooks& h)
+// How far t lies after from, going forward on the clock: 0 to a day less a second.
+int ahead(int from, int t)
 {
-    for (;;) {
-        LocalTime now = {0, 0, 0};
-        h.local_now(&now);
-        WaitStep step = timing_wait_step(now, at);
-        if (step.pause_ms == 0)
-            break;
+    return ((t - from) % DAY + DAY) % DAY;
+}
+
+} // namespace
+
+WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const LaunchMoment& at)
+{
+    if (before) {
+        int from = seconds_of_day(before->hour, before->minute, before->second);
+        int step = ahead(from, seconds_of_day(now.hour, now.minute, now.second));
+        int launch = ahead(from, seconds_of_day(at.hour, at.minute, at.second));
+        if (step < HALF_DAY && launch > 0 && launch <= step) {
+            int end = at.end_hour < 0 ? 0 : ahead(from, seconds_of_day(at.end_hour, at.end_minute, at.end_second));
+            return WaitStep{end > launch && end <= step ? WaitStep::MISSED : WaitStep::GO, 0, 0};
+        }
+    }
+    if (now.hour != at.hour || now.minute != at.minute)
+        return WaitStep{WaitStep::WAIT, 1000, 0};
+    if (now.second >= at.second)
+        return WaitStep{WaitStep::GO, 0, 0};
+    return WaitStep{WaitStep::WAIT, 100, at.second - now.second};
+}
+
+bool timing_wait_for_launch(const LaunchMoment& at, const Hooks& h, LocalTime* before, LocalTime* after)
+{
+    LocalTime now = {0, 0, 0};
+    h.local_now(&now);
+    WaitStep step = timing_wait_step(nullptr, now, at);
+    while (step.verdict == WaitStep::WAIT) {
         if (step.countdown > 0)
             say(h, "Please wait...%d   \r", step.countdown);
         else
             say(h, "Please wait...    \r");
         h.sleep_ms(step.pause_ms);
+        *before = now;
+        h.local_now(&now);
+        step = timing_wait_step(before, now, at);
     }
+    *after = now;
     say(h, "                      \r");
+    return step.verdict == WaitStep::GO;
 }

@@ -16,6 +16,7 @@ bool timing_read_window(const char* time_arg, Window* w)
 {
     const char* dash = strchr(time_arg, '-');
     const char* end = dash ? dash + 1 : time_arg;
+    w->end_given = dash != nullptr;
     return scan_pair(end, ':', 10, &w->end_hour, &w->end_minute) &&
            scan_pair(time_arg, ':', 10, &w->start_hour, &w->start_minute);
 }
@@ -33,15 +34,24 @@ static void minute_before(const Window& w, int* hour, int* minute)
     }
 }
 
-bool timing_launch_moment(const Window& w, int lead, LaunchMoment* at)
+static bool on_the_clock(int32_t hour, int32_t minute)
+{
+    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
+}
+
+bool timing_launch_moment(const Window& w, int lead, int trail, LaunchMoment* at)
 {
     int hour = 0, minute = 0;
     minute_before(w, &hour, &minute);
-    if (hour < 0 || hour > 23 || minute > 59)
+    if (!on_the_clock(hour, minute))
         return false;
     at->hour = hour;
     at->minute = minute;
     at->second = 40 - lead;
+    bool end_shown = w.end_given && on_the_clock(w.end_hour, w.end_minute);
+    at->end_hour = end_shown ? (int)w.end_hour : -1;
+    at->end_minute = end_shown ? (int)w.end_minute : 0;
+    at->end_second = end_shown ? trail : 0;
     return true;
 }
 

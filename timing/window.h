@@ -9,11 +9,16 @@
 struct Window {
     int32_t start_hour, start_minute;
     int32_t end_hour, end_minute;
+    bool end_given; // the end came from a part after '-' (not the start again)
 };
 
-/// The clock reading at which the capture program is launched.
+/// The clock reading at which the capture program is launched, and the end
+/// of the window on the clock (its end hour and minute, at the trail margin's
+/// second) where the time argument gives an end part that the clock shows
+/// (hour 0 to 23, minute 0 to 59); end_hour is -1 otherwise.
 struct LaunchMoment {
-    int hour, minute, second;
+    int hour = 0, minute = 0, second = 0;
+    int end_hour = -1, end_minute = 0, end_second = 0;
 };
 
 /// True when the time argument is a window to convert (it holds a ':');
@@ -26,9 +31,10 @@ bool timing_is_window(const char* time_arg);
 bool timing_read_window(const char* time_arg, Window* w);
 
 /// The launch minute (one minute before the start, over midnight if needed)
-/// at second 40 - lead. False when the clock never shows that minute
-/// ("24:30", "9:75"); "24:00" gives 23:59, "9:60" gives 9:59.
-bool timing_launch_moment(const Window& w, int lead, LaunchMoment* at);
+/// at second 40 - lead, and the window's end at second trail. False when the
+/// clock never shows the launch minute ("24:30", "9:75"); "24:00" gives
+/// 23:59, "9:60" gives 9:59.
+bool timing_launch_moment(const Window& w, int lead, int trail, LaunchMoment* at);
 
 /// Writes the window text for a time argument into out (capacity out_cap).
 /// With a ':', "%02d:%02d:%02d-%02d:%02d:%02d", L/T the lead/trail margin:

@@ -125,7 +125,7 @@ class ProgramPath(Case):
         p = box.run("rec.ts", "@1", "2100", launcher=launcher, cwd=where)
         self.assertEqual((p.status, p.out), (1, b"Cannot start the capture program from '" + where.encode() +
                                                        b"/': the directory holds a blank, a control character or "
-                                                       b"one of \" & < >\n"))
+                                                       b"a double quotation mark\n"))
         self.assertEqual(box.calls(), [])
         # A stop request runs no program from there: it still works.
         victim = box.start_process("zarnivek.exe")
@@ -179,6 +179,21 @@ class ClosedOutput(Case):
         with open(box.path("sigign.txt")) as f:
             ignored = int(f.read().split()[1], 16)
         self.assertEqual(ignored & (1 << (signal.SIGPIPE - 1)), 0)
+
+
+    def test_closed_standard_streams_are_opened_on_dev_null(self):
+        # Closed, standard output would be the first file the capture program
+        # opens, its output file, and its console output would land in the
+        # recording. The capture program is a shell that runs the output file
+        # as a script, which records where its standard streams lead.
+        box = self.sandbox()
+        shutil.copy("/bin/sh", box.path("zarnivek.exe"))
+        box.write("rec.sh", b"(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2) > fds.txt\n")
+        p = subprocess.run(["sh", "-c", 'exec "$@" <&- >&- 2>&-', "sh"] + box.argv("rec.sh", "@1", "2100", "fn"),
+                           cwd=box.dir, timeout=30)
+        self.assertEqual(p.returncode, 0)
+        with open(box.path("fds.txt")) as f:
+            self.assertEqual(f.read().split(), ["/dev/null"] * 3)
 
 
 class CaptureProgram(Case):

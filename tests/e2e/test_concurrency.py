@@ -19,7 +19,7 @@ CLOCK = "2026-12-07 20:59:17"  # the waiting runs launch at 20:59:40
 
 class Concurrent(unittest.TestCase):
     def setUp(self):
-        images = ["zarnivek%d.exe" % n for n in (1, 2, 3, 4)]
+        images = ["zarnivek%d.exe" % n for n in range(1, 9)]
         self.box = Sandbox(LAUNCHER, STANDIN, b"", images)
         self.addCleanup(self.box.close)
         self.procs = []
@@ -31,9 +31,12 @@ class Concurrent(unittest.TestCase):
             p.stdout.close()
             p.stderr.close()
 
-    def start(self, *args, status=0, seconds=0, clock=None):
-        """Starts a run; its clock (and the capture program's) runs SPEED times as fast."""
+    def start(self, *args, status=0, seconds=0, clock=None, touch=False):
+        """Starts a run; its clock (and the capture program's) runs SPEED times as fast.
+        The capture program runs `seconds`, then with `touch` creates its file."""
         env = dict(os.environ, STANDIN_STATUS=str(status), STANDIN_SLEEP=str(seconds))
+        if touch:
+            env["STANDIN_TOUCH"] = "1"
         env.update(harness.faketime_env(clock, self.box.SPEED))
         p = subprocess.Popen(self.box.argv(*args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, env=env, cwd=self.box.dir)
@@ -96,6 +99,28 @@ class Concurrent(unittest.TestCase):
             [self.box.path("zarnivek3.exe").encode(), b"rec3.ts", b"@3", b"2100"],
             [self.box.path("zarnivek4.exe").encode(), b"rec4.ts", b"@4", b"2100"],
         ])
+
+
+    def test_runs_at_the_same_moment_never_share_a_name(self):
+        # Eight runs for one file name leave their wait at the same moment;
+        # each capture program creates its file only seconds later.
+        later = 3 * self.box.SPEED
+        runs = [self.start("rec.ts", "@1", "I%d" % n, "21:00-21:30", seconds=later, clock="2026-12-07 20:59:38",
+                           touch=True) for n in range(1, 9)]
+        for p in runs:
+            self.assertEqual(self.finish(p)[0], 0)
+        names = sorted(c[1] for c in self.box.calls())
+        self.assertEqual(names, sorted([b"rec.ts"] + [b"rec(%d).ts" % n for n in range(1, 8)]))
+
+    def test_a_killed_run_frees_its_name_at_once(self):
+        held = self.start("rec.ts", "@1", "I1", "2100", seconds=600)
+        harness.wait_for(lambda: len(self.box.calls()) == 1, "the first capture program runs")
+        # While it runs, its name is taken, though no file exists yet.
+        self.assertEqual(self.finish(self.start("rec.ts", "@1", "I2", "2100"))[0], 0)
+        held.kill()
+        held.wait(10)
+        self.assertEqual(self.finish(self.start("rec.ts", "@1", "I3", "2100"))[0], 0)
+        self.assertEqual([c[1] for c in self.box.calls()], [b"rec.ts", b"rec(1).ts", b"rec.ts"])
 
 
 if __name__ == "__main__":

@@ -110,6 +110,20 @@ class Wait(SandboxCase):
         self.assertEqual(lines.count(b"Please wait...10   "), 10 if plain == 2 else 9)
 
 
+    def test_a_launch_minute_the_clock_jumps_over(self):
+        # 2026-03-29 in Berlin: 02:00 CET becomes 03:00 CEST, and the launch
+        # minute 02:59 of a 3:00 window never shows. The run leaves its wait
+        # at the first reading past the launch moment, not a day later.
+        self.box.write("quellatorbin.ini", b"M10,5\n")
+        r = self.box.run("rec.ts", "@1", "3:00-3:30", clock="2026-03-29 01:59:30", env={"TZ": "Europe/Berlin"})
+        self.assertEqual(r.status, 0)
+        self.assertLess(r.seconds, 60)
+        lines, out = self.progress(r.out)
+        self.assertEqual(set(lines), {b"Please wait...    "})
+        self.assertIn(len(lines), (29, 30, 31))
+        self.assertTrue(out.endswith(BLANKING + self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"02:59:50-03:30:05")))
+
+
 class Stop(cases.Stop):
     def test_stop_message_bytes_on_a_terminal(self):
         victim = self.box.start_process("zarnivek.exe")

@@ -59,55 +59,104 @@ struct NameCase {
     std::vector<std::string> existing;
     bool fixed;
     const char* want; // nullptr: no name can be had
+    std::vector<std::string> reserved = {}; // names other runs hold
+    bool windows = false;                   // Windows path rules, code page 932
+    std::vector<std::string> attempts = {}; // reservations tried, in order; checked when given (or fixed)
 };
 
-TEST(Capture, PicksAnOutputNameThatDoesNotExist)
+TEST(Capture, PicksAnOutputNameThatIsFree)
 {
     const NameCase cases[] = {
-        {"rec.ts", {}, false, "rec.ts"},
-        {"rec.ts", {"rec.ts", "rec(1).ts"}, false, "rec(2).ts"},
+        {"rec.ts", {}, false, "rec.ts", {}, false, {"rec.ts"}},
+        {"rec.ts", {"rec.ts", "rec(1).ts"}, false, "rec(2).ts", {}, false, {"rec(2).ts"}},
         {"rec.ts", {"rec(1).ts"}, false, "rec.ts"},
         {"rec.ts", {"rec.ts", "rec(2).ts"}, false, "rec(1).ts"},
         {"rec.ts", {"rec.ts", "rec(1).ts", "rec(3).ts"}, false, "rec(2).ts"},
         {"D:\\tv\\a.b.ts", {"D:\\tv\\a.b.ts"}, false, "D:\\tv\\a.b(1).ts"},
         {"rec.", {"rec."}, false, "rec(1)."},
-        {"rec.ts", {"rec.ts"}, true, "rec.ts"},
-        {"D:\\rec2.0\\a", {"D:\\rec2.0\\a"}, false, "D:\\rec2(1).0\\a"},
+        {"rec.ts", {"rec.ts"}, true, "rec.ts", {}, false, {}}, // fixed: nothing checked or reserved
         {"/srv/tv.d/news.ts", {"/srv/tv.d/news.ts"}, false, "/srv/tv.d/news(1).ts"},
         {".ts", {".ts"}, false, "(1).ts"},
+        // A last '.' in a directory's name: the file's name has no extension.
+        {"rec.d/news", {"rec.d/news"}, false, "rec.d/news(1)"},
+        {"D:\\rec2.0\\a", {"D:\\rec2.0\\a"}, false, "D:\\rec2(1).0\\a"}, // '\\' separates only on Windows
+        {"D:\\rec2.0\\a", {"D:\\rec2.0\\a"}, false, "D:\\rec2.0\\a(1)", {}, true},
+        {"D:/rec2.0/a", {"D:/rec2.0/a", "D:/rec2.0/a(1)"}, false, "D:/rec2.0/a(2)", {}, true},
+        // In code page 932 the second byte of '\x95\\' is no separator.
+        {"x.\x95\\", {"x.\x95\\"}, false, "x(1).\x95\\", {}, true},
+        // Names other runs hold are passed over; one reservation tried per free name.
+        {"rec.ts", {}, false, "rec(1).ts", {"rec.ts"}, false, {"rec.ts", "rec(1).ts"}},
+        {"rec.ts", {"rec.ts", "rec(2).ts"}, false, "rec(3).ts", {"rec(1).ts"}, false, {"rec(1).ts", "rec(3).ts"}},
     };
     for (const NameCase& c : cases) {
         SCOPED_TRACE(c.file);
-        fake_hooks();
+        const Hooks& h = c.windows ? fake_windows_hooks() : fake_hooks();
         fake.existing.insert(c.existing.begin(), c.existing.end());
+        fake.reserved.insert(c.reserved.begin(), c.reserved.end());
         char out[512];
-        ASSERT_TRUE(capture_pick_output_name(c.file, c.fixed, fake_hooks_exists, out, sizeof out));
+        ASSERT_TRUE(capture_pick_output_name(c.file, c.fixed, h, out, sizeof out));
         EXPECT_STREQ(out, c.want);
+        std::vector<std::string> attempts;
+        for (const std::string& e : fake.events)
+            if (e.rfind("reserve:", 0) == 0)
+                attempts.push_back(e.substr(8));
+        if (!c.attempts.empty() || c.fixed) {
+            EXPECT_EQ(attempts, c.attempts);
+        }
+    }
+}
+
+// A name whose file appears between the check and the reservation (its run
+// has just ended) is let go; where no reservation can be made, the file
+// status query alone decides.
+TEST(Capture, ReservationRaceAndNoReservations)
+{
+    {
+        const Hooks& h = fake_hooks();
+        Hooks appearing = h;
+        appearing.reserve_name = [](const char* name) {
+            fake.events.push_back(std::string("reserve:") + name);
+            if (std::string(name) == "rec.ts")
+                fake.existing.insert(name);
+            return RESERVED;
+        };
+        char out[512];
+        ASSERT_TRUE(capture_pick_output_name("rec.ts", false, appearing, out, sizeof out));
+        EXPECT_STREQ(out, "rec(1).ts");
+        EXPECT_EQ(fake.events, (std::vector<std::string>{"reserve:rec.ts", "release", "reserve:rec(1).ts"}));
+    }
+    {
+        const Hooks& h = fake_hooks();
+        fake.reservations_unavailable = true;
+        fake.existing = {"rec.ts"};
+        char out[512];
+        ASSERT_TRUE(capture_pick_output_name("rec.ts", false, h, out, sizeof out));
+        EXPECT_STREQ(out, "rec(1).ts");
     }
 }
 
 TEST(Capture, RefusesWhenTheNextNumberedNameDoesNotFit)
 {
-    fake_hooks();
+    const Hooks& h = fake_hooks();
     // 509 characters: "x...x.ts" fits 511, "x...x(1).ts" would not.
     std::string file = std::string(506, 'x') + ".ts";
     fake.existing.insert(file);
     char out[512];
-    EXPECT_FALSE(capture_pick_output_name(file.c_str(), false, fake_hooks_exists, out, sizeof out));
+    EXPECT_FALSE(capture_pick_output_name(file.c_str(), false, h, out, sizeof out));
     // With room for one numbered name only: (1) to (9) fit, (10) does not.
     file = std::string(505, 'x') + ".ts";
     fake.existing = {file};
     for (int i = 1; i <= 9; i++)
         fake.existing.insert(std::string(505, 'x') + "(" + std::to_string(i) + ").ts");
-    EXPECT_FALSE(capture_pick_output_name(file.c_str(), false, fake_hooks_exists, out, sizeof out));
+    EXPECT_FALSE(capture_pick_output_name(file.c_str(), false, h, out, sizeof out));
     fake.existing.erase(std::string(505, 'x') + "(9).ts");
-    ASSERT_TRUE(capture_pick_output_name(file.c_str(), false, fake_hooks_exists, out, sizeof out));
+    ASSERT_TRUE(capture_pick_output_name(file.c_str(), false, h, out, sizeof out));
     EXPECT_EQ(std::string(out), std::string(505, 'x') + "(9).ts");
     // The file argument alone too long, and one with no '.': refused, with
     // the buffer still a text.
     for (const std::string& bad : {std::string(600, 'x').append(".ts"), std::string("rec")}) {
         memset(out, 'x', sizeof out);
-        EXPECT_FALSE(capture_pick_output_name(bad.c_str(), true, fake_hooks_exists, out, sizeof out));
+        EXPECT_FALSE(capture_pick_output_name(bad.c_str(), true, h, out, sizeof out));
         EXPECT_NE(memchr(out, '\0', sizeof out), nullptr);
     }
 }

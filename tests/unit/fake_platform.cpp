@@ -18,7 +18,7 @@ bool program_dir(char* out, size_t cap)
 
 void local_now(LocalTime* now)
 {
-    long long s = (fake.clock_ms / 1000) % 86400;
+    long long s = (fake.clock_ms / 1000 % 86400 + 86400) % 86400;
     now->hour = (int)(s / 3600);
     now->minute = (int)(s / 60 % 60);
     now->second = (int)(s % 60);
@@ -29,6 +29,8 @@ void sleep_ms(unsigned ms)
     fake.sleeps.push_back(ms);
     fake.events.push_back("sleep:" + std::to_string(ms));
     fake.clock_ms += ms + fake.oversleep_ms;
+    if (fake.sleeps.size() == fake.jump_after)
+        fake.clock_ms += fake.jump_ms;
     if (fake.sleeps.size() > fake.max_sleeps) {
         fprintf(stderr, "fake platform: more than %zu pauses; the wait never ends\n", fake.max_sleeps);
         abort();
@@ -51,6 +53,24 @@ bool file_exists(const char* path)
     return fake.existing.count(path) != 0;
 }
 
+Reservation reserve_name(const char* name)
+{
+    fake.events.push_back(std::string("reserve:") + name);
+    if (fake.reservations_unavailable)
+        return RESERVATION_UNAVAILABLE;
+    return fake.reserved.count(name) ? RESERVATION_TAKEN : RESERVED;
+}
+
+void release_name()
+{
+    fake.events.push_back("release");
+}
+
+int image_running(const char* image)
+{
+    return fake.running.count(image) != 0;
+}
+
 void write_out(const char* text, size_t len)
 {
     fake.out.append(text, len);
@@ -62,27 +82,38 @@ void write_err(const char* text, size_t len)
     fake.events.push_back("err:" + std::string(text, len));
 }
 
-const Hooks hooks = {program_dir, local_now, sleep_ms, run_command, file_exists, write_out, write_err};
+bool never_lead(unsigned char)
+{
+    return false;
+}
+
+bool cp932_lead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+Hooks hooks = {program_dir, local_now, sleep_ms,  run_command, file_exists, reserve_name,
+               release_name, image_running, write_out, write_err, never_lead, "/"};
 
 } // namespace
 
-void fake_reset()
-{
-    fake = FakePlatform();
-}
-
 const Hooks& fake_hooks()
 {
-    fake_reset();
+    fake = FakePlatform();
+    hooks.is_lead_byte = never_lead;
+    hooks.path_separators = "/";
+    return hooks;
+}
+
+const Hooks& fake_windows_hooks()
+{
+    fake_hooks();
+    hooks.is_lead_byte = cp932_lead;
+    hooks.path_separators = "\\/";
     return hooks;
 }
 
 void fake_set_clock(int h, int m, int s)
 {
     fake.clock_ms = ((long long)h * 3600 + m * 60 + s) * 1000;
-}
-
-bool fake_hooks_exists(const char* path)
-{
-    return file_exists(path);
 }

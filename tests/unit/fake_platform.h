@@ -1,6 +1,7 @@
 // A substitute platform for the unit tests: a clock that moves only when the
-// run pauses (by what it asked for, or longer), scripted command statuses, a set of existing names, and a log
-// of everything the run did, in order.
+// run pauses (by what it asked for, or longer, or with a jump), scripted
+// command statuses, sets of existing names, reserved names and running
+// images, and a log of everything the run did, in order.
 #pragma once
 
 #include "platform/hooks.h"
@@ -16,21 +17,27 @@ struct FakePlatform {
     long long clock_ms = 0;            // local time, milliseconds since midnight
     std::deque<int> statuses;          // next command statuses; then taskkill 128, others 0
     std::set<std::string> existing;    // names the file status query reports
-    std::vector<std::string> events;   // "out:<text>", "err:<text>", "sleep:<ms>", "run:<cmd>"
+    std::set<std::string> reserved;    // names another run holds
+    bool reservations_unavailable = false;
+    std::set<std::string> running;     // image names of running processes
+    std::vector<std::string> events;   // "out:<text>", "err:<text>", "sleep:<ms>", "run:<cmd>",
+                                       // "reserve:<name>", "release"
     std::string out;                   // all of standard output
     std::vector<unsigned> sleeps;
     size_t max_sleeps = 200000;        // a broken wait loop aborts instead of hanging
     unsigned oversleep_ms = 0;         // each pause takes this much longer than asked
+    size_t jump_after = 0;             // after this pause (1 = the first) the clock also moves
+    long long jump_ms = 0;             // by this much (negative: backwards)
 };
 
 extern FakePlatform fake;
 
-/// Resets the fake and returns hooks that use it.
+/// Resets the fake and returns hooks that use it, with the path rules of
+/// Linux ('/' separates, no double-byte characters)...
 const Hooks& fake_hooks();
-void fake_reset();
+/// ...or of Windows in code page 932 ('\' and '/' separate; 81-9F and E0-FC
+/// are the first bytes of double-byte characters).
+const Hooks& fake_windows_hooks();
 
 /// Sets the fake clock to h:m:s.
 void fake_set_clock(int h, int m, int s);
-
-/// The fake's file status query, for stages that take one directly.
-bool fake_hooks_exists(const char* path);

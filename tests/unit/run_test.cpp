@@ -24,6 +24,9 @@ struct Case {
     int clock[3];
     std::vector<std::string> events; // "$DIR" stands for the program directory
     int status;
+    std::set<std::string> reserved = {}; // names other runs hold
+    size_t jump_after = 0;               // the clock jumps after this pause...
+    long long jump_ms = 0;               // ...by this much
 };
 
 class Run : public testing::Test {
@@ -52,6 +55,9 @@ protected:
         fake.program_dir = dir;
         fake.statuses = c.statuses;
         fake.existing = c.existing;
+        fake.reserved = c.reserved;
+        fake.jump_after = c.jump_after;
+        fake.jump_ms = c.jump_ms;
         fake_set_clock(c.clock[0], c.clock[1], c.clock[2]);
         std::vector<const char*> argv = c.args;
         argv.insert(argv.begin(), "quellatorbin");
@@ -104,27 +110,74 @@ TEST_F(Run, LaunchesTheCaptureProgram)
 {
     const Case cases[] = {
         {"plain launch", {"rec.ts", "@3ff", "2100"}, "", {128, 7}, {}, {12, 0, 0},
-         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @3FF 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @3FF 2100"}, 7},
+         {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @3FF 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @3FF 2100"}, 7},
         {"instance 2", {"rec.ts", "@3ff", "2100", "I2"}, "", {128, 0}, {}, {12, 0, 0},
-         {BANNER, KILL2, "out:$DIRzarnivek2.exe \"rec.ts\" @3FF 2100\n", "run:$DIRzarnivek2.exe \"rec.ts\" @3FF 2100"}, 0},
+         {BANNER, KILL2, "reserve:rec.ts", "out:$DIRzarnivek2.exe \"rec.ts\" @3FF 2100\n", "run:$DIRzarnivek2.exe \"rec.ts\" @3FF 2100"}, 0},
         {"mapping and margins", {"@400", "a b.ts", "21:00-21:30"}, "M10,5\n@400,20\n", {128, 0}, {}, {20, 59, 30},
-         {BANNER, "out:                      \r", KILL, "out:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05\n",
+         {BANNER, "out:                      \r", KILL, "reserve:a b.ts", "out:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05\n",
           "run:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05"}, 0},
         {"stale instance ended, then a pause", {"rec.ts", "@1", "2100"}, "", {0, 0}, {}, {12, 0, 0},
-         {BANNER, KILL, "out:zarnivek.exe" + STOP_TAIL, "sleep:3000", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n",
+         {BANNER, KILL, "out:zarnivek.exe" + STOP_TAIL, "sleep:3000", "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n",
           "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
         {"existing file numbered", {"rec.ts", "@1", "2100"}, "", {128, 0}, {"rec.ts", "rec(1).ts"}, {12, 0, 0},
-         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec(2).ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec(2).ts\" @1 2100"}, 0},
+         {BANNER, KILL, "reserve:rec(2).ts", "out:$DIRzarnivek.exe \"rec(2).ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec(2).ts\" @1 2100"}, 0},
         {"fixed name", {"rec.ts", "@1", "2100", "fn"}, "", {128, 0}, {"rec.ts"}, {12, 0, 0},
          {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
+        {"name held by another run numbered", {"rec.ts", "@1", "2100"}, "", {128, 0}, {}, {12, 0, 0},
+         {BANNER, KILL, "reserve:rec.ts", "reserve:rec(1).ts", "out:$DIRzarnivek.exe \"rec(1).ts\" @1 2100\n",
+          "run:$DIRzarnivek.exe \"rec(1).ts\" @1 2100"}, 0, {"rec.ts"}},
         {"interpreter not started", {"rec.ts", "@1", "2100"}, "", {128, -1}, {}, {12, 0, 0},
-         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, -1},
+         {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, -1},
         {"source id FFFFFFFF", {"rec.ts", "@-1", "2100"}, "@FFFFFFFF,1\n", {128, 0}, {}, {12, 0, 0},
-         {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100\n",
+         {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100\n",
           "run:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100"}, 0},
     };
     for (const Case& c : cases)
         check(c);
+}
+
+TEST_F(Run, ClockJumps)
+{
+    const std::string PLAIN = "out:Please wait...    \r", BLANK = "out:                      \r";
+    const Case cases[] = {
+        // 20:58:00, then 20:58:01 + 2 min: the launch minute never showed.
+        {"clock stepped over the launch minute", {"rec.ts", "@1", "21:00-21:30"}, "", {128, 0}, {}, {20, 58, 0},
+         {BANNER, PLAIN, "sleep:1000", BLANK, KILL, "reserve:rec.ts",
+          "out:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00"},
+         0, {}, 1, 120000},
+        // 20:58:00, then 21:40:01: past the whole window, nothing is ended or started.
+        {"clock stepped past the window", {"rec.ts", "@1", "21:00-21:30"}, "M0,5", {}, {}, {20, 58, 0},
+         {BANNER, PLAIN, "sleep:1000", BLANK,
+          "out:Missed the recording window 21:00:00-21:30:05: the clock went from 20:58:00 to 21:40:01\n",
+          "sleep:6000"},
+         1, {}, 1, 42 * 60000},
+        // The autumn change, 03:00 back to 02:00, for a 3:10 window: nothing
+        // is crossed, the wait goes on to 03:09:40 of the clock as it shows now.
+        {"clock set back an hour", {"rec.ts", "@1", "3:10-3:40"}, "", {128, 0}, {}, {2, 59, 59},
+         {BANNER, PLAIN, "sleep:1000"}, 0, {}, 1, -3600000},
+    };
+    for (const Case& c : cases) {
+        if (c.jump_ms > 0) {
+            check(c);
+            continue;
+        }
+        // Set back to 02:00:00: a plain line a second until 03:09, then the countdown.
+        Case back = c;
+        for (int i = 0; i < 69 * 60; i++) {
+            back.events.push_back(PLAIN);
+            back.events.push_back("sleep:1000");
+        }
+        for (int left = 40; left >= 1; left--)
+            for (int tenth = 0; tenth < 10; tenth++) {
+                back.events.push_back("out:Please wait..." + std::to_string(left) + "   \r");
+                back.events.push_back("sleep:100");
+            }
+        for (const char* e : {"out:                      \r", KILL, "reserve:rec.ts",
+                              "out:$DIRzarnivek.exe \"rec.ts\" @1 03:10:00-03:40:00\n",
+                              "run:$DIRzarnivek.exe \"rec.ts\" @1 03:10:00-03:40:00"})
+            back.events.push_back(e);
+        check(back);
+    }
 }
 
 TEST_F(Run, WaitsForTheLaunchMomentBeforeStopping)
@@ -135,7 +188,7 @@ TEST_F(Run, WaitsForTheLaunchMomentBeforeStopping)
         c.events.push_back("out:Please wait...1   \r");
         c.events.push_back("sleep:100");
     }
-    for (const char* e : {"out:                      \r", KILL, "out:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00\n",
+    for (const char* e : {"out:                      \r", KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00\n",
                           "run:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00"})
         c.events.push_back(e);
     check(c);

@@ -67,6 +67,10 @@ TEST(Settings, AppliesLinesInOrder)
         // A short last piece must not keep bytes of the longer one before it.
         {"short last line without line feed", "M10,5\nM2", 1, 0, {1, 0, 2, 5}},
         {"Ctrl-Z, then a line that would act", "I1\n\x1a\nI1\n", 1, 3, {1, 2, 0, 0}},
+        {"UTF-8 byte order mark skipped", "\xEF\xBB\xBFM10,5\n", 1, 0, {1, 0, 10, 5}},
+        {"byte order mark, then 13 characters", "\xEF\xBB\xBFM1234567890,2\n", 1, 0, {1, 0, 30, 2}},
+        {"a mark's first bytes only are kept", "\xEF\xBBM10,5\nI1\n", 1, 3, {1, 2, 0, 0}},
+        {"a mark later is no mark", "I1\n\xEF\xBB\xBFM10,5\n", 1, 3, {1, 2, 0, 0}},
         {"blanks before numbers skipped", "M\v5,\f6\nI\t1\n", 1, 3, {1, 2, 5, 6}},
         {"lower case and blanks ignored", "i1\nm5,5\n I1\n", 1, 3, {1, 3, 0, 0}},
         {"NUL byte ends the piece's text", std::string("M4\0,9\nI1\n", 9), 1, 3, {1, 2, 4, 0}},
@@ -106,6 +110,22 @@ TEST(Settings, ReadsAFileFromDisk)
     EXPECT_EQ(instance, 1);
     EXPECT_EQ(m.lead, 7);
     EXPECT_EQ(m.trail, 8);
+}
+
+// The sample shipped beside the program acts only once edited: a line of it
+// that acted (or a piece of a long remark that began with I, M or @) would
+// change every run of a new installation.
+TEST(Settings, SampleFileChangesNothing)
+{
+    for (int32_t instance : {0, 2, -6}) {
+        int32_t source_id = 0x3FF, got_instance = instance;
+        Margins m = {0, 0};
+        ASSERT_TRUE(settings_read(QB_SAMPLE_SETTINGS, &source_id, &got_instance, &m));
+        EXPECT_EQ(source_id, 0x3FF);
+        EXPECT_EQ(got_instance, instance);
+        EXPECT_EQ(m.lead, 0);
+        EXPECT_EQ(m.trail, 0);
+    }
 }
 
 } // namespace

@@ -96,7 +96,8 @@ TEST(Taskkill, EndsEveryProcessOfThatImageNameAndNoOther)
         bool ended;
     } cases[] = {
         {"zarnivekq.exe", "zarnivekq.exe", true},
-        {"ZarnivekQ.EXE", "zarnivekq.exe", true}, // names compare without regard to case
+        // Names compare byte for byte: on Linux these are different program files.
+        {"ZarnivekQ.EXE", "zarnivekq.exe", false},
         {"zarnivekq.exe", "zarnivekq.ex", false},
         {"zarnivekq.exe", "zarnivek.exe", false},
         {"zarnivekq.exe2", "zarnivekq.exe", false},

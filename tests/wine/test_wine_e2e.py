@@ -224,6 +224,29 @@ class OutputNames(cases.OutputNames, Case):
                          [b"rec(1).ts", b"work\\rec(1).ts", windows_path(work) + b"\\a.b.ts"])
 
 
+class ProgramDirectory(Case):
+    def test_characters_cmd_acts_on_never_start_another_program(self):
+        # cmd.exe would take '^' away and start the decoy in ...\ab\, and fail
+        # on ( ) ; , = with 9009: such a command line is started directly.
+        for sub, decoy in (("a^b", "ab"), ("p(1);q,r=s!", None)):
+            where = self.box.path(sub)
+            os.mkdir(where)
+            for name in ("quellatorbin.exe", "quellatorbin.ini"):
+                shutil.copy(self.box.path(name), where)
+            shutil.copy(STANDIN, os.path.join(where, "zarnivek9.exe"))
+            if decoy:
+                os.mkdir(self.box.path(decoy))
+                shutil.copy(STANDIN, self.box.path(decoy + "/zarnivek9.exe"))
+            r = self.box.run("rec.ts", "@1", "I9", "2100", launcher=os.path.join(where, "quellatorbin.exe"), cwd=where)
+            self.assertEqual(r.status, 0, sub)
+            self.assertEqual(r.out, crlf(b"standin ran\n") +
+                             b'%s\\zarnivek9.exe "rec.ts" @1 2100\r\n' % windows_path(where), sub)
+            with open(os.path.join(where, "calls.log"), "rb") as f:
+                self.assertEqual(f.read().count(b"\n"), 1, sub)
+            if decoy:
+                self.assertFalse(os.path.exists(self.box.path(decoy + "/calls.log")), "the decoy ran")
+
+
 class DoubleByteProgramDirectory(unittest.TestCase):
     def test_trail_byte_5c_is_no_separator(self):
         # '表' is 95 5C in code page 932: a search for the last 0x5C byte would

@@ -1,0 +1,52 @@
+// Byte-string helpers that know double-byte characters.
+#include "base/text.h"
+
+#include <string.h>
+
+// Calls visit for the start of every character of s, in order.
+template <typename Visit>
+static void each_char(const char* s, LeadByteTest is_lead_byte, Visit visit)
+{
+    for (const char* p = s; *p; p++) {
+        visit(p);
+        if (is_lead_byte((unsigned char)*p) && p[1])
+            p++;
+    }
+}
+
+const char* text_last_of(const char* s, const char* chars, LeadByteTest is_lead_byte)
+{
+    const char* last = nullptr;
+    each_char(s, is_lead_byte, [&](const char* p) {
+        if (strchr(chars, *p))
+            last = p;
+    });
+    return last;
+}
+
+const char* text_last_char(const char* s, LeadByteTest is_lead_byte)
+{
+    const char* last = s;
+    each_char(s, is_lead_byte, [&](const char* p) { last = p; });
+    return last;
+}
+
+bool text_holds_any(const char* s, const char* chars)
+{
+    for (const char* p = s; *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c < ' ' || c == 0x7F || strchr(chars, c))
+            return true;
+    }
+    return false;
+}
+
+uint64_t text_hash(const char* s)
+{
+    uint64_t h = 14695981039346656037ull;
+    for (const char* p = s; *p; p++) {
+        h ^= (unsigned char)*p;
+        h *= 1099511628211ull;
+    }
+    return h;
+}

@@ -1,0 +1,26 @@
+// Byte-string helpers that know double-byte characters: in a double-byte
+// code page (932 and others) the second byte of a character may equal '\',
+// so a search for a separator steps over each character as a whole.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+/// Tells whether c is the first byte of a double-byte character.
+typedef bool (*LeadByteTest)(unsigned char c);
+
+/// The last character of s that is one of chars, never the second byte of
+/// a double-byte character (is_lead_byte tells the first bytes); nullptr
+/// when there is none.
+///   text_last_of("D:\\tv\\a.ts", "\\/", never) -> "\\a.ts"
+///   text_last_of("x\x95\\", "\\", cp932)      -> nullptr ('表' is 95 5C)
+const char* text_last_of(const char* s, const char* chars, LeadByteTest is_lead_byte);
+
+/// The start of the last character of s (s itself when s is empty).
+const char* text_last_char(const char* s, LeadByteTest is_lead_byte);
+
+/// True when s holds a byte below 32, DEL, or one of chars.
+bool text_holds_any(const char* s, const char* chars);
+
+/// A 64-bit FNV-1a hash of s.
+uint64_t text_hash(const char* s);

@@ -1,0 +1,73 @@
+// The reservation of output names on this platform: which spellings name one
+// file (and so one reservation), and that only one holder can take it.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <string>
+#include <time.h>
+
+namespace {
+
+std::string key_of(const std::string& name)
+{
+    char key[RESERVATION_KEY_CAP];
+    if (!platform_reservation_key(name.c_str(), key, sizeof key))
+        return "<none>";
+    EXPECT_LT(strlen(key), sizeof key);
+    return key;
+}
+
+TEST(Reservation, OneKeyForEverySpellingOfOneFile)
+{
+    const std::string LONG(300, 'a');
+    const struct {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {"rec.ts", "./rec.ts", true},
+        {"rec.ts", "x/../rec.ts", true},
+        {"rec.ts", "x/./y/../../rec.ts", true},
+        {"d/rec.ts", "d//rec.ts", true},
+        {"rec.ts", "rec(1).ts", false},
+        {"rec.ts", "d/rec.ts", false},
+        // Paths too long for the object's name are hashed, still one a file.
+        {LONG + ".ts", "./" + LONG + ".ts", true},
+        {LONG + ".ts", LONG + "b.ts", false},
+#ifdef _WIN32
+        {"C:\\tv\\rec.ts", "C:\\tv\\x\\..\\rec.ts", true},
+        {"D:\\TV\\rec.ts", "d:\\tv\\REC.TS", true}, // letter case does not matter
+        {"D:\\TV\\rec.ts", "D:/TV/rec.ts", true},
+        {"D:\\TV\\rec.ts", "E:\\TV\\rec.ts", false},
+#else
+        {"/srv/tv/rec.ts", "/srv/tv/x/../rec.ts", true},
+        {"/srv/tv/rec.ts", "/srv/../srv/tv/rec.ts", true},
+        {"/srv/tv/rec.ts", "/srv/tv/REC.TS", false}, // letter case matters
+        {"/rec.ts", "/../rec.ts", true},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.a + " / " + c.b);
+        std::string a = key_of(c.a), b = key_of(c.b);
+        ASSERT_NE(a, "<none>");
+        EXPECT_EQ(a == b, c.same) << a << " / " << b;
+    }
+    // A long path's key is its hash; a short one's holds the full path.
+    EXPECT_EQ(key_of(LONG + ".ts").rfind("quellatorbin#", 0), 0u);
+    std::string key = key_of("rec.ts");
+    EXPECT_TRUE(key.find("rec.ts") != std::string::npos || key.find("REC.TS") != std::string::npos) << key;
+}
+
+TEST(Reservation, OnlyOneHolder)
+{
+    std::string name = "qb-unit-reservation-" + std::to_string((unsigned long)time(nullptr)) + ".ts";
+    ASSERT_EQ(platform_reserve_name(name.c_str()), RESERVED);
+    // Another holder, under another spelling of the same name.
+    EXPECT_EQ(platform_reserve_name(("./" + name).c_str()), RESERVATION_TAKEN);
+    platform_release_name();
+    EXPECT_EQ(platform_reserve_name(name.c_str()), RESERVED);
+    platform_release_name();
+}
+
+} // namespace
