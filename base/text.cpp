@@ -1,6 +1,7 @@
 // Byte-string helpers that know double-byte characters.
 #include "base/text.h"
 
+#include <stdio.h>
 #include <string.h>
 
 // Calls visit for the start of every character of s, in order.
@@ -49,4 +50,14 @@ uint64_t text_hash(const char* s)
         h *= 1099511628211ull;
     }
     return h;
+}
+
+bool text_object_name(const char* s, size_t max_len, char* out, size_t out_cap)
+{
+    size_t cap = out_cap < max_len + 1 ? out_cap : max_len + 1;
+    int n = snprintf(out, cap, "quellatorbin:%s", s);
+    if (n >= 0 && (size_t)n < cap)
+        return true;
+    n = snprintf(out, cap, "quellatorbin#%016llx", (unsigned long long)text_hash(s));
+    return n >= 0 && (size_t)n < cap;
 }

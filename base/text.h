@@ -24,3 +24,8 @@ bool text_holds_any(const char* s, const char* chars);
 
 /// A 64-bit FNV-1a hash of s.
 uint64_t text_hash(const char* s);
+
+/// Writes the name of an object that stands for s into out, at most max_len
+/// characters (and within out_cap): "quellatorbin:<s>", or where that is too
+/// long "quellatorbin#<16 hex digits of text_hash(s)>". False when neither fits.
+bool text_object_name(const char* s, size_t max_len, char* out, size_t out_cap);

@@ -328,8 +328,6 @@ const size_t FULL_PATH_CAP = 4096;
 // An abstract socket's name: the bytes of sun_path after its leading zero.
 const size_t SOCKET_NAME_MAX = sizeof(sockaddr_un{}.sun_path) - 1;
 static_assert(SOCKET_NAME_MAX < RESERVATION_KEY_CAP, "every key fits its text");
-const char KEY_PREFIX[] = "quellatorbin:";
-const char HASHED_KEY_PREFIX[] = "quellatorbin#";
 
 int held_reservation = -1;
 
@@ -381,12 +379,7 @@ bool platform_reservation_key(const char* name, char* key, size_t key_cap)
     char full[FULL_PATH_CAP];
     if (!full_path(name, full, sizeof full))
         return false;
-    size_t cap = key_cap < SOCKET_NAME_MAX + 1 ? key_cap : SOCKET_NAME_MAX + 1;
-    int n = snprintf(key, cap, "%s%s", KEY_PREFIX, full);
-    if (n >= 0 && (size_t)n < cap)
-        return true;
-    n = snprintf(key, cap, "%s%016llx", HASHED_KEY_PREFIX, (unsigned long long)text_hash(full));
-    return n >= 0 && (size_t)n < cap;
+    return text_object_name(full, SOCKET_NAME_MAX, key, key_cap);
 }
 
 Reservation platform_reserve_name(const char* name)

@@ -223,8 +223,6 @@ const wchar_t* const NAMESPACES[] = {L"Global\\", L"Local\\"};
 // namespace included; a key of so many bytes in UTF-8 has no more.
 const size_t MUTEX_KEY_MAX = MAX_PATH - 1 - (sizeof "Global\\" - 1);
 static_assert(MUTEX_KEY_MAX < RESERVATION_KEY_CAP, "every key fits its text");
-const char KEY_PREFIX[] = "quellatorbin:";
-const char HASHED_KEY_PREFIX[] = "quellatorbin#";
 
 HANDLE held_reservation = nullptr;
 
@@ -251,12 +249,7 @@ bool platform_reservation_key(const char* name, char* key, size_t key_cap)
             *p = L'/';
     if (WideCharToMultiByte(CP_UTF8, 0, upper, -1, utf8, (int)sizeof utf8, nullptr, nullptr) == 0)
         return false;
-    size_t cap = key_cap < MUTEX_KEY_MAX + 1 ? key_cap : MUTEX_KEY_MAX + 1;
-    int k = snprintf(key, cap, "%s%s", KEY_PREFIX, utf8);
-    if (k >= 0 && (size_t)k < cap)
-        return true;
-    k = snprintf(key, cap, "%s%016llx", HASHED_KEY_PREFIX, (unsigned long long)text_hash(utf8));
-    return k >= 0 && (size_t)k < cap;
+    return text_object_name(utf8, MUTEX_KEY_MAX, key, key_cap);
 }
 
 Reservation platform_reserve_name(const char* name)
