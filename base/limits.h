@@ -14,6 +14,7 @@ const size_t WINDOW_TEXT_CAP = 32;     // time text handed to the capture progra
 const size_t OUTPUT_NAME_CAP = 512;    // file name handed to the capture program
 const size_t COMMAND_TEXT_CAP = 1024;  // stop command, later the capture command line
 const size_t SUFFIX_CAP = 2;           // instance suffix: zero or one character
+const size_t IMAGE_NAME_CAP = 16;      // "zarnivek", the suffix, ".exe"
 const size_t MESSAGE_CAP = 1200;       // one message on standard output
 const size_t QUOTE_MAX = 300;          // characters of an argument that a message quotes
 
@@ -23,3 +24,4 @@ const size_t QUOTE_MAX = 300;          // characters of an argument that a messa
 static_assert(COMMAND_TEXT_CAP - 1 + 1 < MESSAGE_CAP, "the echoed command line fits a message");
 static_assert(QUOTE_MAX + SETTINGS_PATH_CAP + 200 < MESSAGE_CAP, "a message quoting an argument fits");
 static_assert(PROGRAM_PATH_QUERY <= PROGRAM_DIR_CAP, "the program directory fits its text");
+static_assert(sizeof "zarnivek" - 1 + SUFFIX_CAP - 1 + sizeof ".exe" <= IMAGE_NAME_CAP, "an image name fits");

@@ -14,7 +14,7 @@
 static const char STOP_MESSAGE_TAIL[] =
     " \x82\xF0\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\n";
 // The longest image name: "zarnivek", a suffix, ".exe".
-const size_t IMAGE_NAME_MAX = sizeof "zarnivek" - 1 + SUFFIX_CAP - 1 + sizeof ".exe" - 1;
+const size_t IMAGE_NAME_MAX = IMAGE_NAME_CAP - 1;
 const size_t STOP_MESSAGE_CAP = 64;
 static_assert(IMAGE_NAME_MAX + sizeof STOP_MESSAGE_TAIL <= STOP_MESSAGE_CAP, "the stop message always fits");
 // The longest capture command line: the program directory and the image

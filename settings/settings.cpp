@@ -75,8 +75,8 @@ int next_byte(Source* src)
 
 // Reads one piece into piece (capacity SETTINGS_PIECE_CAP): the characters up
 // to and including the next line feed, at most SETTINGS_PIECE_READ - 1, with
-// carriage returns dropped. Returns false when nothing is left.
-bool read_piece(Source* src, char* piece)
+// carriage returns dropped. Returns their count, 0 when nothing is left.
+size_t read_piece(Source* src, char* piece)
 {
     size_t n = 0;
     while (n < SETTINGS_PIECE_READ - 1) {
@@ -90,7 +90,7 @@ bool read_piece(Source* src, char* piece)
             break;
     }
     piece[n] = '\0';
-    return n > 0;
+    return n;
 }
 
 int clamp_margin(int32_t v)
@@ -98,66 +98,145 @@ int clamp_margin(int32_t v)
     return v < 0 ? 0 : v > 30 ? 30 : (int)v;
 }
 
-// Applies one piece; returns true when a mapping matched and reading ends.
-bool apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margins* margins)
+// Applies one piece and tells what it did in e (effect, before, after).
+void apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margins* margins, SettingsEvent* e)
 {
     int32_t a = 0, b = 0;
+    e->effect = SettingsEvent::NO_NUMBER;
+    e->before = e->after = 0;
     switch (piece[0]) {
     case 'I':
         if (scan_number(piece + 1, 10, &a)) {
             // 32-bit arithmetic without overflow: the difference wraps.
             int32_t shifted = (int32_t)((uint32_t)*instance - (uint32_t)a);
+            e->before = *instance;
             *instance = shifted < 1 ? 0 : shifted;
+            e->after = *instance;
+            e->effect = SettingsEvent::INSTANCE;
         }
-        return false;
+        break;
     case 'M': {
         const char* rest = scan_number(piece + 1, 10, &a);
         if (!rest)
-            return false;
+            break;
         margins->lead = clamp_margin(a);
         if (*rest == ',' && scan_number(rest + 1, 10, &b))
             margins->trail = clamp_margin(b);
-        return false;
+        e->effect = SettingsEvent::MARGINS;
+        break;
     }
     case '@':
-        if (*source_id > 0 && scan_pair(piece + 1, ',', 16, &a, &b) && a == *source_id) {
-            *source_id = b;
-            return true;
+        e->before = *source_id;
+        if (*source_id <= 0) {
+            e->effect = SettingsEvent::MAPPING_SKIPPED;
+        } else if (scan_pair(piece + 1, ',', 16, &a, &b)) {
+            bool matched = a == *source_id;
+            if (matched)
+                *source_id = b;
+            e->effect = matched ? SettingsEvent::MAPPED : SettingsEvent::NOT_MAPPED;
+            e->after = matched ? b : a; // not matched: the id it maps from
         }
-        return false;
+        break;
     default:
-        return false;
+        e->effect = SettingsEvent::REMARK;
     }
+    e->margins = *margins;
 }
 
-void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins)
+void tell(const SettingsTrace* trace, const SettingsEvent& e)
+{
+    if (trace)
+        trace->event(trace->context, e);
+}
+
+// Counts what is left after a mapping matched: the rest of the line it
+// stands on, and the lines after it; tells the trace which were not read.
+void tell_unread(Source* src, int line, bool line_ended, const SettingsTrace* trace)
+{
+    SettingsEvent e = {};
+    e.kind = SettingsEvent::UNREAD;
+    e.line = line;
+    e.last_line = line;
+    bool in_line = false;
+    for (int c = next_byte(src); c != END; c = next_byte(src)) {
+        if (!line_ended) {
+            e.rest_of_line = e.rest_of_line || (c != '\r' && c != '\n');
+            line_ended = c == '\n';
+            continue;
+        }
+        if (!in_line)
+            e.last_line++;
+        in_line = c != '\n';
+    }
+    if (e.rest_of_line || e.last_line > line)
+        tell(trace, e);
+}
+
+// Tells the trace of a line read in several pieces, once the line is done.
+void tell_line_done(const SettingsEvent& last_piece, size_t line_length, const SettingsTrace* trace)
+{
+    if (last_piece.piece < 2)
+        return;
+    SettingsEvent e = {};
+    e.kind = SettingsEvent::LONG_LINE;
+    e.line = last_piece.line;
+    e.piece = last_piece.piece;
+    e.len = line_length;
+    tell(trace, e);
+}
+
+void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins, const SettingsTrace* trace)
 {
     skip_byte_order_mark(src);
     char piece[SETTINGS_PIECE_CAP];
-    while (read_piece(src, piece))
-        if (apply_piece(piece, source_id, instance, margins))
+    SettingsEvent e = {};
+    e.line = 1;
+    size_t line_length = 0;
+    for (size_t n = read_piece(src, piece); n > 0; n = read_piece(src, piece)) {
+        bool line_ended = piece[n - 1] == '\n';
+        e.kind = SettingsEvent::PIECE;
+        e.piece++;
+        e.text = piece;
+        e.len = n - (line_ended ? 1 : 0);
+        line_length += e.len;
+        apply_piece(piece, source_id, instance, margins, &e);
+        tell(trace, e);
+        if (e.effect == SettingsEvent::MAPPED) {
+            if (trace)
+                tell_unread(src, e.line, line_ended, trace);
             return;
+        }
+        if (line_ended) {
+            tell_line_done(e, line_length, trace);
+            e.line++;
+            e.piece = 0;
+            line_length = 0;
+        }
+    }
+    tell_line_done(e, line_length, trace); // a last line without a line feed
 }
 
 } // namespace
 
-void settings_apply(const char* bytes, size_t len, int32_t* source_id, int32_t* instance, Margins* margins)
+void settings_apply(const char* bytes, size_t len, int32_t* source_id, int32_t* instance, Margins* margins,
+                    const SettingsTrace* trace)
 {
     Source src = {};
     src.fd = -1;
     src.next = bytes;
     src.end = bytes + len;
-    apply(&src, source_id, instance, margins);
+    apply(&src, source_id, instance, margins, trace);
 }
 
-bool settings_read(const char* path, int32_t* source_id, int32_t* instance, Margins* margins)
+bool settings_read(const char* path, int32_t* source_id, int32_t* instance, Margins* margins,
+                   const SettingsTrace* trace)
 {
     Source src = {};
     src.fd = platform_open_regular(path);
     if (src.fd < 0)
         return false;
     src.next = src.end = src.chunk;
-    apply(&src, source_id, instance, margins);
+    apply(&src, source_id, instance, margins, trace);
     platform_close(src.fd);
     return true;
 }

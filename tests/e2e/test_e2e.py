@@ -144,6 +144,54 @@ class Stop(cases.Stop):
         self.assertLess(r.seconds, 2)
 
 
+class Check(SandboxCase):
+    settings = b"; remark\nI1\n@3FF,1\n@400,20\nM10,5\n"
+    images = ("zarnivek.exe", "zarnivek1.exe")
+
+    def test_its_last_line_is_what_a_run_echoes(self):
+        self.box.write("taken.ts", b"old")
+        cases = [
+            ("rec.ts", "@3ff", "2100"),
+            ("I2", "rec.ts", "@400", "2100"),            # instance offset and mapping
+            ("taken.ts", "@1", "2100"),                  # a numbered name
+            ("a b.ts", "@1", "2100", "fn"),
+            ("rec.ts", "--check", "@1", "2100"),         # not first: an ignored argument
+            ("rec.ts", "@1", "21:00-21:30"),             # a window, at its launch moment
+        ]
+        for args in cases:
+            check = self.box.run("--check", *args, clock="2026-12-07 20:59:45")
+            run = self.box.run(*args, clock="2026-12-07 20:59:45")
+            self.assertEqual((check.status, run.status), (0, 0), args)
+            # The run's echo follows its blanked progress line.
+            self.assertEqual(check.out.split(b"\n")[-2], run.out.split(b"\n")[-2].split(b"\r")[-1], args)
+        self.assertEqual(len(self.box.calls()), len(cases))
+
+    def test_ends_nothing_starts_nothing_and_never_waits(self):
+        running = self.box.start_process("zarnivek.exe")
+        r = self.box.run("--check", "rec.ts", "@1", "21:00-21:30", clock="2026-12-07 12:00:00")
+        self.assertEqual((r.status, r.err), (0, BANNER))
+        self.assertLess(r.seconds, 2)
+        lines = r.out.decode().split("\n")
+        self.assertEqual(lines[:2], ["program directory: %s/" % self.box.dir,
+                                     "settings file: %s/quellatorbin.ini" % self.box.dir])
+        self.assertIn("instance number 0: image name zarnivek.exe, which runs now: "
+                      "a run would end it at its launch moment", lines)
+        self.assertIn("launch: today at 20:59:30, in 8 h 59 min", lines)
+        r = self.box.run("/check", "stop", clock="2026-12-07 12:00:00")
+        self.assertEqual(r.status, 0)
+        self.assertTrue(r.out.endswith(b"which runs now: the stop request would end it\n"), r.out)
+        self.assert_runs(running)
+        self.assertEqual(self.box.calls(), [])
+        self.assertEqual(sorted(os.listdir(self.box.dir)), sorted(["quellatorbin", "quellatorbin.ini"] + list(self.images)))
+
+    def test_a_refusal_ends_the_report_without_the_pause(self):
+        r = self.box.run("--check", "rec.ts", "@1", "24:30-25:00")
+        self.assertEqual(r.status, 1)
+        self.assertTrue(r.out.endswith(b"\nsource id: 1\nBad time argument '24:30-25:00': the clock never shows its start\n"),
+                        r.out)
+        self.assertLess(r.seconds, 2)
+
+
 class OutputNames(cases.OutputNames):
     def test_fixed_name_hands_the_name_on_unchanged(self):
         self.box.write("rec.ts", b"old")
