@@ -74,7 +74,7 @@ readings = {n: schedstat(f"cpu-{n}.txt.schedstat") for n in ("launcher", "sleep"
 per_min = {n: (bash_time[n] if r is None else r[1] / 1e6) for n, r in readings.items()}
 per_min = {n: None if v is None else v * 60 / wait_s for n, v in per_min.items()}
 loop = {n: None if r is None else (r[1] - r[0]) / 1e6 * 60 / (wait_s - settle_s) for n, r in readings.items()}
-rss = {n: numbers(n) for n in ("rss-launcher.txt", "rss-nothing.txt", "anon.txt")}
+rss = {n: numbers(n) for n in ("rss-launcher.txt", "rss-nothing.txt", "anon.txt", "pss.txt", "private.txt")}
 rss_median = {n: statistics.median(v) if v else None for n, v in rss.items()}
 
 
@@ -107,7 +107,9 @@ rows = [
     ("", "  of it the wait loop, start left out", ms(loop["launcher"]), ms(loop["sleep"]), "", "", ""),
     ("C", "peak resident memory, waiting run", kib(rss_run), kib(rss_nothing), ratio(rss_run, rss_nothing),
      "<= 1.5 MiB", verdict(None if rss_run is None else rss_run <= 1536)),
-    ("", "  of it private (anonymous) memory", kib(rss_median["anon.txt"]), "", "", "", ""),
+    ("", "  its proportional share (Pss)", kib(rss_median["pss.txt"]), "", "", "", ""),
+    ("", "  its private memory (no other process maps it)", kib(rss_median["private.txt"]), "", "", "", ""),
+    ("", "  of that anonymous memory", kib(rss_median["anon.txt"]), "", "", "", ""),
     ("D", "full run, 10,000 names taken", ms(median["cmd_many"]), ms(run), ratio(median["cmd_many"], run),
      "< 50 ms", verdict(None if median["cmd_many"] is None else median["cmd_many"] < 50)),
     ("E", "full run, settings of 10,000 lines", ms(median["cmd_bigini"]), ms(run),
@@ -144,7 +146,7 @@ print(f"  CPU time from /proc/<pid>/schedstat just before the end (bash's time w
           f"{n} {'-' if v is None else f'{v:.0f} ms'}" for n, v in bash_time.items()))
 print(f"C: {meta['cmd_rss']}")
 print(f"  baseline: {meta['cmd_rss_base']}")
-print(f"  median of {meta['rss_reps']}; private memory from /proc/<pid>/smaps_rollup while it waits")
+print(f"  median of {meta['rss_reps']}; Pss and private memory from /proc/<pid>/smaps_rollup while it waits")
 
 if problems:
     print()

@@ -204,7 +204,13 @@ for ((i = 0; i < rss_reps; i++)); do
   tpid=$!
   sleep "$rss_after"
   child="$(measured_child "$tpid")"
-  sed -n 's/^Anonymous: *\([0-9]*\) kB/\1/p' "/proc/$child/smaps_rollup" >>"$work/anon.txt"
+  # Its own cost, beside the RSS that counts every shared page whole: its
+  # proportional share of the pages it maps (Pss), and the pages no other
+  # process maps (Private_Clean + Private_Dirty).
+  rollup="/proc/$child/smaps_rollup"
+  sed -n 's/^Anonymous: *\([0-9]*\) kB/\1/p' "$rollup" >>"$work/anon.txt"
+  sed -n 's/^Pss: *\([0-9]*\) kB/\1/p' "$rollup" >>"$work/pss.txt"
+  awk '/^Private_(Clean|Dirty):/ { kb += $2 } END { print kb }' "$rollup" >>"$work/private.txt"
   kill "$child"
   wait "$tpid" || true
   tail -1 "$work/rss.txt" >>"$work/rss-launcher.txt"

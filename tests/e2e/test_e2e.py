@@ -115,12 +115,12 @@ class Wait(SandboxCase):
         # minute 02:59 of a 3:00 window never shows. The run leaves its wait
         # at the first reading past the launch moment, not a day later.
         self.box.write("quellatorbin.ini", b"M10,5\n")
-        r = self.box.run("rec.ts", "@1", "3:00-3:30", clock="2026-03-29 01:59:30", env={"TZ": "Europe/Berlin"})
+        r = self.box.run("rec.ts", "@1", "3:00-3:30", clock="2026-03-29 01:59:50", env={"TZ": "Europe/Berlin"})
         self.assertEqual(r.status, 0)
         self.assertLess(r.seconds, 60)
         lines, out = self.progress(r.out)
         self.assertEqual(set(lines), {b"Please wait...    "})
-        self.assertIn(len(lines), (29, 30, 31))
+        self.assertIn(len(lines), (9, 10, 11))
         self.assertTrue(out.endswith(BLANKING + self.capture_line(b"zarnivek.exe", b"rec.ts", b"1", b"02:59:50-03:30:05")))
 
 

@@ -42,9 +42,3 @@ list(APPEND wine_tests e2e_wine cmdline_differential)
 
 set_tests_properties(${wine_tests} PROPERTIES RESOURCE_LOCK wine ENVIRONMENT QB_WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix)
 set_tests_properties(unit_tests e2e_wine cmdline_differential PROPERTIES FIXTURES_REQUIRED wine)
-
-# The release package for Windows users.
-add_test(NAME release_zip
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_release_zip.py
-          ${CMAKE_CPACK_COMMAND} ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
-set_tests_properties(release_zip PROPERTIES TIMEOUT 120)
