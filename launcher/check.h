@@ -21,11 +21,13 @@ void check_instance(const Hooks& h, int32_t instance, const char* suffix, bool s
 /// window only).
 void check_launch(const Hooks& h, const char* window, bool is_window, const LaunchMoment& at);
 
-/// Collects why candidate output names were passed over, for check_output_name.
+/// Collects why candidate output names were passed over, for
+/// check_output_name: as many reasons as fit, and a count of the rest.
+const size_t CHECK_REASONS_CAP = 400;
 struct CheckNames {
     NameTrace trace;
     const Hooks* h;
-    char reasons[400];
+    char reasons[CHECK_REASONS_CAP];
     size_t len;
     unsigned more; // reasons that did not fit
 };
