@@ -127,10 +127,9 @@ void check_launch(const Hooks& h, const char* window, bool is_window, const Laun
     say(h, "window text: %s\n", window);
     LocalTime now = {0, 0, 0};
     h.local_now(&now);
-    const int DAY = 24 * 3600;
-    int from = (now.hour * 60 + now.minute) * 60 + now.second;
-    int to = (at.hour * 60 + at.minute) * 60 + at.second;
-    int left = ((to - from) % DAY + DAY) % DAY;
+    int from = timing_seconds_of_day(now.hour, now.minute, now.second);
+    int to = timing_seconds_of_day(at.hour, at.minute, at.second);
+    int left = timing_seconds_ahead(from, to);
     if (timing_wait_step(nullptr, now, at).verdict == WaitStep::GO)
         say(h, "launch: now (the launch moment %02d:%02d:%02d)\n", at.hour, at.minute, at.second);
     else

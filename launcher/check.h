@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "timing/window.h"
 
+#include <stddef.h>
 #include <stdint.h>
 
 /// Writes each piece the settings reader reads and what it did, through h.
