@@ -1,7 +1,7 @@
 """Bad input the real launcher meets on a real system: settings files that are
 not regular files or cannot be read, a program path over its capacity,
 arguments of 100 000 characters, and a capture program that cannot be
-started. Each row of the README's "Bad input" table that needs the real
+started. Each row of the bad-input table (docs/bad-input.md) that needs the real
 binary is checked here.
 
 usage: test_bad_input.py LAUNCHER STANDIN"""
