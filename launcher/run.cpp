@@ -142,7 +142,7 @@ static bool pick_output_name(const char* file_arg, bool fixed, bool check, char*
     CheckNames names = {};
     check_names_begin(&names, h);
     if (!capture_pick_output_name(file_arg, fixed, h, out, out_cap, check ? &names.trace : nullptr)) {
-        say(h, "No free output name for '%s': every numbered name within %u characters exists\n", file_arg,
+        say(h, "No free output name for '%s': every numbered name within %u characters is taken\n", file_arg,
             (unsigned)(out_cap - 1));
         return false;
     }

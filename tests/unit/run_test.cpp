@@ -236,7 +236,7 @@ TEST_F(Run, RefusesWhenNoOutputNameIsLeftOrTheDirectoryIsUnknown)
 {
     std::string name = std::string(506, 'x') + ".ts";
     Case c = {"no free name", {name.c_str(), "@1", "2100"}, "", {128}, {name}, {12, 0, 0},
-              {BANNER, KILL, "out:No free output name for '" + name + "': every numbered name within 511 characters exists\n",
+              {BANNER, KILL, "out:No free output name for '" + name + "': every numbered name within 511 characters is taken\n",
                "sleep:6000"}, 1};
     check(c);
 
