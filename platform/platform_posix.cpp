@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stddef.h>
@@ -325,6 +326,7 @@ namespace {
 
 // A full path: at most PATH_MAX, which getcwd also keeps to.
 const size_t FULL_PATH_CAP = 4096;
+static_assert(FULL_PATH_CAP >= PATH_MAX, "realpath fills up to PATH_MAX bytes");
 // An abstract socket's name: the bytes of sun_path after its leading zero.
 const size_t SOCKET_NAME_MAX = sizeof(sockaddr_un{}.sun_path) - 1;
 static_assert(SOCKET_NAME_MAX < RESERVATION_KEY_CAP, "every key fits its text");
@@ -360,16 +362,30 @@ bool append_components(const char* path, char* out, size_t* len, size_t cap)
     return true;
 }
 
-// The full path of name: relative to the current directory, "." and ".."
-// taken out as text (the file need not exist yet).
-bool full_path(const char* name, char* out, size_t cap)
+// The full path of name (the file need not exist yet). Its directory, when
+// it exists, as the kernel finds it: symbolic links and ".." followed, so
+// that every spelling of one file, through a linked directory too, gives one
+// path. Otherwise relative to the current directory with "." and ".." taken
+// out as text: no file can be created there, but the name still gets a key.
+bool full_path(const char* name, char (&out)[FULL_PATH_CAP])
 {
-    char cwd[FULL_PATH_CAP];
+    const char* base = strrchr(name, '/');
+    base = base ? base + 1 : name;
+    size_t dir_len = (size_t)(base - name);
+    char dir[FULL_PATH_CAP];
     size_t len = 1;
+    if (dir_len < sizeof dir) {
+        memcpy(dir, name, dir_len);
+        dir[dir_len] = '\0';
+        if (realpath(dir_len ? dir : ".", out)) {
+            len = strlen(out);
+            return append_components(base, out, &len, sizeof out);
+        }
+    }
     out[0] = '/';
-    if (name[0] != '/' && (!getcwd(cwd, sizeof cwd) || !append_components(cwd, out, &len, cap)))
+    if (name[0] != '/' && (!getcwd(dir, sizeof dir) || !append_components(dir, out, &len, sizeof out)))
         return false;
-    return append_components(name, out, &len, cap);
+    return append_components(name, out, &len, sizeof out);
 }
 
 } // namespace
@@ -377,7 +393,7 @@ bool full_path(const char* name, char* out, size_t cap)
 bool platform_reservation_key(const char* name, char* key, size_t key_cap)
 {
     char full[FULL_PATH_CAP];
-    if (!full_path(name, full, sizeof full))
+    if (!full_path(name, full))
         return false;
     return text_object_name(full, SOCKET_NAME_MAX, key, key_cap);
 }

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 #include <string>
 #include <time.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -22,6 +27,15 @@ std::string key_of(const std::string& name)
 TEST(Reservation, OneKeyForEverySpellingOfOneFile)
 {
     const std::string LONG(300, 'a');
+#ifndef _WIN32
+    // <tree>/a/b, and <tree>/link pointing there.
+    char made[] = "/tmp/qb-unit-reservation-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    const std::string tree = made;
+    ASSERT_EQ(mkdir((tree + "/a").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((tree + "/a/b").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("a/b", (tree + "/link").c_str()), 0);
+#endif
     const struct {
         std::string a, b;
         bool same;
@@ -45,6 +59,12 @@ TEST(Reservation, OneKeyForEverySpellingOfOneFile)
         {"/srv/tv/rec.ts", "/srv/../srv/tv/rec.ts", true},
         {"/srv/tv/rec.ts", "/srv/tv/REC.TS", false}, // letter case matters
         {"/rec.ts", "/../rec.ts", true},
+        // An existing directory as the kernel finds it. Two runs writing into
+        // one directory, one through a link to it, got two keys, and so both
+        // the same free name; ".." after a link leads where the link points.
+        {tree + "/link/rec.ts", tree + "/a/b/rec.ts", true},
+        {tree + "/link/../rec.ts", tree + "/a/rec.ts", true},
+        {tree + "/link/../rec.ts", tree + "/rec.ts", false},
 #endif
     };
     for (const auto& c : cases) {
@@ -53,6 +73,10 @@ TEST(Reservation, OneKeyForEverySpellingOfOneFile)
         ASSERT_NE(a, "<none>");
         EXPECT_EQ(a == b, c.same) << a << " / " << b;
     }
+#ifndef _WIN32
+    for (const char* made_path : {"/link", "/a/b", "/a", ""})
+        EXPECT_EQ(remove((tree + made_path).c_str()), 0) << made_path;
+#endif
     // A long path's key is its hash; a short one's holds the full path.
     EXPECT_EQ(key_of(LONG + ".ts").rfind("quellatorbin#", 0), 0u);
     std::string key = key_of("rec.ts");
