@@ -109,6 +109,10 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR TGZ)
   set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+  # Members owned by root whoever packs, so that root unpacks root's files
+  # (CMake 4.3 and later; before, they carry the packing user's ids).
+  set(CPACK_ARCHIVE_UID 0)
+  set(CPACK_ARCHIVE_GID 0)
 endif()
 # The archives' times come from the commit, whoever runs cpack.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackTimes.cmake)
