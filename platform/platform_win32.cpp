@@ -226,6 +226,52 @@ static_assert(MUTEX_KEY_MAX < RESERVATION_KEY_CAP, "every key fits its text");
 
 HANDLE held_reservation = nullptr;
 
+// Writes into out the full path of name (made full against the current
+// directory, "." and ".." taken out), its directory as the file system finds
+// it when it can be opened: junctions, links and substituted drives
+// followed, short names made long, so that every route to one directory
+// gives one path. Returns its length, 0 when it does not fit.
+DWORD final_path(const wchar_t* name, wchar_t (&out)[FULL_PATH_CAP])
+{
+    static wchar_t full[FULL_PATH_CAP];
+    wchar_t* base = nullptr;
+    DWORD n = GetFullPathNameW(name, (DWORD)FULL_PATH_CAP, full, &base);
+    if (n == 0 || n >= FULL_PATH_CAP)
+        return 0;
+    HANDLE dir = INVALID_HANDLE_VALUE;
+    if (base && base > full) {
+        wchar_t first = *base;
+        *base = L'\0'; // the directory, its last separator kept: "C:\" is a root
+        dir = CreateFileW(full, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        *base = first;
+    }
+    DWORD m = 0;
+    if (dir != INVALID_HANDLE_VALUE) {
+        m = GetFinalPathNameByHandleW(dir, out, (DWORD)FULL_PATH_CAP, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        CloseHandle(dir);
+    }
+    size_t base_len = wcslen(base ? base : L"");
+    if (m == 0 || m + 1 + base_len >= FULL_PATH_CAP) {
+        wcscpy(out, full); // fits: n < FULL_PATH_CAP
+        return n;
+    }
+    // "\\?\C:\tv" as "C:\tv", "\\?\UNC\server\share" as "\\server\share".
+    const wchar_t* path = out;
+    if (wcsncmp(out, L"\\\\?\\UNC\\", 8) == 0) {
+        path = out + 6;
+        out[6] = L'\\';
+    } else if (wcsncmp(out, L"\\\\?\\", 4) == 0) {
+        path = out + 4;
+    }
+    m -= (DWORD)(path - out);
+    memmove(out, path, (m + 1) * sizeof(wchar_t));
+    if (m > 0 && out[m - 1] != L'\\')
+        out[m++] = L'\\';
+    wcscpy(out + m, base ? base : L""); // fits: checked above
+    return m + (DWORD)base_len;
+}
+
 } // namespace
 
 bool platform_reservation_key(const char* name, char* key, size_t key_cap)
@@ -234,8 +280,8 @@ bool platform_reservation_key(const char* name, char* key, size_t key_cap)
     static char utf8[FULL_PATH_CAP * 3];
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, (int)FULL_PATH_CAP) == 0)
         return false;
-    DWORD n = GetFullPathNameW(wide, (DWORD)FULL_PATH_CAP, full, nullptr);
-    if (n == 0 || n >= FULL_PATH_CAP)
+    DWORD n = final_path(wide, full);
+    if (n == 0)
         return false;
     // Letter case does not matter to the file system: the system's own
     // upper case. A backslash separates a namespace from an object's name,

@@ -8,7 +8,9 @@
 #include <string.h>
 #include <string>
 #include <time.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -27,7 +29,16 @@ std::string key_of(const std::string& name)
 TEST(Reservation, OneKeyForEverySpellingOfOneFile)
 {
     const std::string LONG(300, 'a');
-#ifndef _WIN32
+#ifdef _WIN32
+    // <temp>\qb-unit long directory name, and the same directory by its short
+    // (8.3) name, as a junction or a substituted drive would be another route.
+    char temp[MAX_PATH], short_name[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string dir = std::string(temp) + "qb-unit long directory name";
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_GT(GetShortPathNameA(dir.c_str(), short_name, sizeof short_name), 0u);
+    const std::string other = short_name;
+#else
     // <tree>/a/b, and <tree>/link pointing there.
     char made[] = "/tmp/qb-unit-reservation-XXXXXX";
     ASSERT_NE(mkdtemp(made), nullptr);
@@ -54,6 +65,10 @@ TEST(Reservation, OneKeyForEverySpellingOfOneFile)
         {"D:\\TV\\rec.ts", "d:\\tv\\REC.TS", true}, // letter case does not matter
         {"D:\\TV\\rec.ts", "D:/TV/rec.ts", true},
         {"D:\\TV\\rec.ts", "E:\\TV\\rec.ts", false},
+        // An existing directory as the system finds it: runs naming it by two
+        // routes got two keys, and so both the same free name.
+        {dir + "\\rec.ts", other + "\\rec.ts", true},
+        {dir + "\\rec.ts", other + "\\..\\rec.ts", false},
 #else
         {"/srv/tv/rec.ts", "/srv/tv/x/../rec.ts", true},
         {"/srv/tv/rec.ts", "/srv/../srv/tv/rec.ts", true},
@@ -73,7 +88,9 @@ TEST(Reservation, OneKeyForEverySpellingOfOneFile)
         ASSERT_NE(a, "<none>");
         EXPECT_EQ(a == b, c.same) << a << " / " << b;
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
+#else
     for (const char* made_path : {"/link", "/a/b", "/a", ""})
         EXPECT_EQ(remove((tree + made_path).c_str()), 0) << made_path;
 #endif
