@@ -69,8 +69,9 @@ def schedstat(name):
 
 
 wait_s, settle_s = float(meta["wait_s"]), float(meta["settle_s"])
-bash_time = {n: cpu_ms(f"cpu-{n}.txt", wait_s) for n in ("launcher", "sleep")}
-readings = {n: schedstat(f"cpu-{n}.txt.schedstat") for n in ("launcher", "sleep")}
+CPU_RUNS = ("launcher", "sleep", "real", "wake")
+bash_time = {n: cpu_ms(f"cpu-{n}.txt", wait_s) for n in CPU_RUNS}
+readings = {n: schedstat(f"cpu-{n}.txt.schedstat") for n in CPU_RUNS}
 per_min = {n: (bash_time[n] if r is None else r[1] / 1e6) for n, r in readings.items()}
 per_min = {n: None if v is None else v * 60 / wait_s for n, v in per_min.items()}
 loop = {n: None if r is None else (r[1] - r[0]) / 1e6 * 60 / (wait_s - settle_s) for n, r in readings.items()}
@@ -105,6 +106,8 @@ rows = [
      ratio(per_min["launcher"], per_min["sleep"]), "< 10 ms",
      verdict(None if per_min["launcher"] is None else per_min["launcher"] < 10)),
     ("", "  of it the wait loop, start left out", ms(loop["launcher"]), ms(loop["sleep"]), "", "", ""),
+    ("", "  the same on the real clock, no libfaketime", ms(per_min["real"]), ms(per_min["wake"]),
+     ratio(per_min["real"], per_min["wake"]), "", ""),
     ("C", "peak resident memory, waiting run", kib(rss_run), kib(rss_nothing), ratio(rss_run, rss_nothing),
      "<= 1.5 MiB", verdict(None if rss_run is None else rss_run <= 1536)),
     ("", "  its proportional share (Pss)", kib(rss_median["pss.txt"]), "", "", "", ""),
@@ -144,6 +147,8 @@ print(f"  baseline: {meta['cmd_cpu_base']}")
 print(f"  CPU time from /proc/<pid>/schedstat just before the end (bash's time where there is none), per"
       f" minute; the wait loop alone from {meta['settle_s']} s on. bash's time, as a check: " + ", ".join(
           f"{n} {'-' if v is None else f'{v:.0f} ms'}" for n, v in bash_time.items()))
+print(f"  real clock: {meta['cmd_cpu_real']}, a loop that reads the local time, writes a progress line and"
+      " sleeps a second: the least a wake costs here")
 print(f"C: {meta['cmd_rss']}")
 print(f"  baseline: {meta['cmd_rss_base']}")
 print(f"  median of {meta['rss_reps']}; Pss and private memory from /proc/<pid>/smaps_rollup while it waits")

@@ -85,6 +85,7 @@ measured_child() {
 # benchmark run ends nothing that may really be recording.
 image=zarnivekZ.exe
 cc -O2 -o "$work/nothing" "$here/nothing.c"
+cc -O2 -o "$work/wake" "$here/wake.c"
 
 # One directory per case: the launcher, the stand-in and a settings file.
 make_case() {
@@ -162,13 +163,16 @@ done
 # /proc/<pid>/schedstat in nanoseconds just before the end (GNU time prints
 # hundredths of a second, too coarse for this figure; bash's time reading is
 # kept as a check). Read once more after the start, it gives the wait loop
-# alone. sleep under the same clock, side by side, is the baseline.
+# alone. sleep under the same clock, side by side, is the baseline. At the
+# same time, on the real clock (a window ten minutes ahead) and so without
+# libfaketime's own work: the launcher beside the least a wait that wakes
+# once a second can do (wake.c), what such a wake costs on this machine.
 echo "measuring CPU time over a ${wait_s} s wait..." >&2
 cpu_time() {
-  local out=$1
-  shift
+  local out=$1 clock=$2
+  shift 2
   (
-    export LD_PRELOAD="$faketime_lib" FAKETIME="@$fake_start"
+    [ "$clock" = real ] || export LD_PRELOAD="$faketime_lib" FAKETIME="@$fake_start"
     TIMEFORMAT='%3R %3U %3S'
     time "$@" >/dev/null 2>&1
   ) 2>"$out" &
@@ -183,15 +187,21 @@ cpu_time() {
   wait "$sub" || true
   echo "$first $last" >"$out.schedstat"
 }
-cpu_time "$work/cpu-launcher.txt" "$work/wait/quellatorbin" "$work/wait/rec.ts" @400 I42 21:00-21:30 &
+ahead="$(date -d '+10 min' +%H:%M)"
+cpu_time "$work/cpu-launcher.txt" fake "$work/wait/quellatorbin" "$work/wait/rec.ts" @400 I42 21:00-21:30 &
 helpers+=($!)
-cpu_time "$work/cpu-sleep.txt" sleep $((wait_s + 5)) &
+cpu_time "$work/cpu-sleep.txt" fake sleep $((wait_s + 5)) &
+helpers+=($!)
+cpu_time "$work/cpu-real.txt" real "$work/wait/quellatorbin" "$work/wait/rec.ts" @400 I42 "$ahead-23:59" &
+helpers+=($!)
+cpu_time "$work/cpu-wake.txt" real "$work/wake" &
 helpers+=($!)
 wait "${helpers[@]}"
 helpers=()
 printf 'settle_s\t%s\n' "$settle_s" >>"$meta"
 printf 'cmd_cpu\t%s\n' "LD_PRELOAD=$faketime_lib FAKETIME='@$fake_start' TIMEFORMAT='%3R %3U %3S'; time $work/wait/quellatorbin $work/wait/rec.ts @400 I42 21:00-21:30   (ended after $wait_s s)" >>"$meta"
 printf 'cmd_cpu_base\t%s\n' "the same with sleep $((wait_s + 5)) in place of the launcher" >>"$meta"
+printf 'cmd_cpu_real\t%s\n' "$work/wait/quellatorbin $work/wait/rec.ts @400 I42 $ahead-23:59 on the real clock, beside $work/wake" >>"$meta"
 
 # Peak resident memory of a run that waits on the real clock (for a window
 # ten minutes ahead), ended after a moment; a C program that does nothing is
