@@ -256,7 +256,10 @@ DWORD final_path(const wchar_t* name, wchar_t (&out)[FULL_PATH_CAP])
         wcscpy(out, full); // fits: n < FULL_PATH_CAP
         return n;
     }
-    // "\\?\C:\tv" as "C:\tv", "\\?\UNC\server\share" as "\\server\share".
+    // In the form GetFullPathNameW gives ("\\?\C:\tv" as "C:\tv",
+    // "\\?\UNC\server\share" as "\\server\share"): where no link is on the way,
+    // a run whose query failed (a share that denies it) still meets one whose
+    // query succeeded.
     const wchar_t* path = out;
     if (wcsncmp(out, L"\\\\?\\UNC\\", 8) == 0) {
         path = out + 6;
