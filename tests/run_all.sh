@@ -41,17 +41,37 @@ run_ctest() {
   return "$status"
 }
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUELLATORBIN_WERROR=ON
 cmake --build build -j2
 run_ctest --test-dir build -LE memcheck
 
-# --- Windows build: the 32-bit console program (mingw-w64), tested under Wine.
-# Needs the i386 architecture for wine32, and the ja_JP.UTF-8 locale for the
-# test of a program name in code page 932.
-win_packages=(wine wine32:i386 g++-mingw-w64-i686 googletest locales)
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  echo "adding the i386 architecture"
-  dpkg --add-architecture i386
+# --- Windows builds (mingw-w64), tested under Wine. The program that ships
+# is the 32-bit one (build-win/); the same sources also build as a 64-bit
+# program (build-win64/), compiled in every run, so that a fault only a
+# 64-bit build shows breaks the build here. The Wine tests run the 32-bit
+# program where this machine runs 32-bit programs, and the 64-bit one where
+# its kernel refuses them (QB_WINE_BITS=64 asks for that anywhere). Which
+# kind of machine this is, a tiny 32-bit program tells by running or not.
+# Both need the ja_JP.UTF-8 locale for the test of a program name in code
+# page 932.
+if [ "${QB_WINE_BITS:-}" = 64 ]; then
+  wine_bits=64 why="QB_WINE_BITS=64 asks for it"
+elif reason=$(python3 tests/wine/runs_32_bit.py); then
+  wine_bits=32 why="this machine runs 32-bit programs"
+else
+  wine_bits=64 why="this machine runs no 32-bit programs ($reason)"
+fi
+win_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest locales)
+if [ "$wine_bits" = 32 ]; then
+  # wine32 comes from the i386 architecture.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "adding the i386 architecture"
+    dpkg --add-architecture i386
+  fi
+  win_packages+=(wine wine32:i386)
+else
+  # Never wine32 here: with it, /usr/bin/wine picks the 32-bit loader.
+  win_packages+=(wine wine64)
 fi
 install_missing "${win_packages[@]}"
 if ! locale -a | grep -qx 'ja_JP.utf8'; then
@@ -64,11 +84,25 @@ if ! locale -a | grep -qx 'ja_JP.utf8'; then
   locale-gen
 fi
 
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-  -DQUELLATORBIN_HOST_PROBE="$PWD/build/tests/argv_probe"
-cmake --build build-win -j2
-run_ctest --test-dir build-win
+for bits in 32 64; do
+  dir=build-win toolchain=cmake/mingw-w64-i686.cmake
+  [ "$bits" = 64 ] && dir=build-win64 toolchain=cmake/mingw-w64-x86_64.cmake
+  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DQUELLATORBIN_WERROR=ON \
+    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DQUELLATORBIN_HOST_PROBE="$PWD/build/tests/argv_probe"
+  cmake --build "$dir" -j2
+done
+wine_dir=build-win
+[ "$wine_bits" = 64 ] && wine_dir=build-win64
+echo "Windows tests under Wine: the ${wine_bits}-bit build ($wine_dir/), as $why"
+if [ "$wine_bits" = 32 ]; then
+  run_ctest --test-dir build-win
+else
+  # The 32-bit program's own checks that run no Windows program (imports,
+  # machine type, version resource, manifest, archives), then every test of
+  # the 64-bit build.
+  run_ctest --test-dir build-win -LE wine
+  run_ctest --test-dir build-win64
+fi
 
 # Hardening: the unit and end-to-end tests with the launcher under valgrind's
 # memcheck; the whole suite again under AddressSanitizer and

@@ -28,11 +28,11 @@ WINDOWS_7_TO_11 = {
 
 
 def pe_image(data):
-    """The link time, the symbol table, the section names and the resources
-    ({(type, id): bytes}) of a PE image."""
+    """The machine type, the link time, the symbol table, the section names
+    and the resources ({(type, id): bytes}) of a PE image."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     assert data[pe:pe + 4] == b"PE\0\0", "no PE image"
-    _, count, timestamp, symbols, symbol_count, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+    machine, count, timestamp, symbols, symbol_count, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
     optional = pe + 24
     directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
     resource_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
@@ -57,7 +57,7 @@ def pe_image(data):
                 rva, size = struct.unpack_from("<II", data, base + leaf)
                 resources[(kind, name)] = data[offset(rva):offset(rva) + size]
     names = [s[0].rstrip(b"\0").decode() for s in sections]
-    return timestamp, (symbols, symbol_count), names, resources
+    return machine, timestamp, (symbols, symbol_count), names, resources
 
 
 def version_resource(blob):
@@ -130,11 +130,12 @@ class Release(unittest.TestCase):
                            timeout=120)
             self.assertEqual(sorted(os.listdir(prefix)), sorted(self.expected()))
 
-    def test_windows_program_is_stripped_and_carries_version_and_manifest(self):
+    def test_windows_program_is_32_bit_stripped_and_carries_version_and_manifest(self):
         if not self.windows:
             self.skipTest("the Windows build")
         with open(os.path.join(BUILD, "quellatorbin.exe"), "rb") as f:
-            timestamp, symbols, sections, resources = pe_image(f.read())
+            machine, timestamp, symbols, sections, resources = pe_image(f.read())
+        self.assertEqual(machine, 0x14C, "the program that ships is the 32-bit one (i386)")
         self.assertEqual(timestamp, 0, "no link time: two builds give the same bytes")
         self.assertEqual(symbols, (0, 0), "no symbol table")
         self.assertEqual([s for s in sections if s.startswith(("/", ".debug"))], [], "no debug sections")

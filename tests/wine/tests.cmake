@@ -40,5 +40,8 @@ add_isolated_test(cmdline_differential ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOU
 set_tests_properties(cmdline_differential PROPERTIES TIMEOUT 600)
 list(APPEND wine_tests e2e_wine cmdline_differential)
 
-set_tests_properties(${wine_tests} PROPERTIES RESOURCE_LOCK wine ENVIRONMENT QB_WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix)
+# The 64-bit build runs under Wine's 64-bit loader in a 64-bit prefix.
+math(EXPR wine_bits "${CMAKE_SIZEOF_VOID_P} * 8")
+set_tests_properties(${wine_tests} PROPERTIES RESOURCE_LOCK wine LABELS wine
+                     ENVIRONMENT "QB_WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix;QB_WINE_BITS=${wine_bits}")
 set_tests_properties(unit_tests e2e_wine cmdline_differential PROPERTIES FIXTURES_REQUIRED wine)
