@@ -17,6 +17,7 @@ const size_t SUFFIX_CAP = 2;           // instance suffix: zero or one character
 const size_t IMAGE_NAME_CAP = 16;      // "zarnivek", the suffix, ".exe"
 const size_t MESSAGE_CAP = 1200;       // one message on standard output
 const size_t QUOTE_MAX = 300;          // characters of an argument that a message quotes
+const size_t REASON_CAP = 160;         // why the system refused something ("Permission denied")
 
 // The longest message is the echoed capture command line and its line feed;
 // a message that quotes an argument cuts it at QUOTE_MAX characters and adds

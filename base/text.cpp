@@ -32,6 +32,19 @@ const char* text_last_char(const char* s, LeadByteTest is_lead_byte)
     return last;
 }
 
+char text_lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+}
+
+bool text_starts_any_case(const char* text, const char* word, bool whole)
+{
+    for (; *word; text++, word++)
+        if (text_lower(*text) != text_lower(*word))
+            return false;
+    return !whole || *text == '\0';
+}
+
 bool text_holds_any(const char* s, const char* chars)
 {
     for (const char* p = s; *p; p++) {

@@ -19,6 +19,16 @@ const char* text_last_of(const char* s, const char* chars, LeadByteTest is_lead_
 /// The start of the last character of s (s itself when s is empty).
 const char* text_last_char(const char* s, LeadByteTest is_lead_byte);
 
+/// c in lower case, ASCII letters only (the way command words and Windows
+/// image names compare).
+char text_lower(char c);
+
+/// True when text begins with word, compared without regard to ASCII case;
+/// a shorter text never matches. With whole, text must also end there.
+///   text_starts_any_case("Stopnow", "stop", false) -> true
+///   text_starts_any_case("/im", "/IM", true)       -> true
+bool text_starts_any_case(const char* text, const char* word, bool whole);
+
 /// True when s holds a byte below 32, DEL, or one of chars.
 bool text_holds_any(const char* s, const char* chars);
 

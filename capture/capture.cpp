@@ -25,6 +25,8 @@ static_assert(PROGRAM_DIR_CAP - 1 + IMAGE_NAME_MAX + 3 + OUTPUT_NAME_CAP - 1 + 2
               "the capture command line always fits");
 static_assert(sizeof "taskkill /F /IM  1>nul 2>nul" - 1 + IMAGE_NAME_MAX < COMMAND_TEXT_CAP,
               "the stop command always fits");
+// The status of the stop command when no process of the name runs.
+const int STOP_NONE_FOUND = 128;
 
 void capture_suffix(int32_t instance, char* out, size_t out_cap)
 {
@@ -42,16 +44,41 @@ bool capture_suffix_is_safe(const char* suffix)
     return c > ' ' && c != 0x7F && !strchr("\"&|<>^%*?/\\", c);
 }
 
+void capture_image_name(const char* suffix, char* out)
+{
+    (void)snprintf(out, IMAGE_NAME_CAP, "zarnivek%s.exe", suffix); // fits: see IMAGE_NAME_CAP
+}
+
 bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const Hooks& h)
 {
-    int n = snprintf(cmd, cmd_cap, "taskkill /F /IM zarnivek%s.exe 1>nul 2>nul", suffix);
-    if (n < 0 || (size_t)n >= cmd_cap || h.run_command(cmd) != 0)
+    char image[IMAGE_NAME_CAP];
+    capture_image_name(suffix, image);
+    int n = snprintf(cmd, cmd_cap, "taskkill /F /IM %s 1>nul 2>nul", image);
+    int status = n >= 0 && (size_t)n < cmd_cap ? h.run_command(cmd) : -1;
+    if (status == 0) {
+        char message[STOP_MESSAGE_CAP];
+        n = snprintf(message, sizeof message, "%s%s", image, STOP_MESSAGE_TAIL);
+        if (n > 0 && (size_t)n < sizeof message)
+            h.write_out(message, (size_t)n);
+        return true;
+    }
+    if (status == STOP_NONE_FOUND)
         return false;
-    char message[STOP_MESSAGE_CAP];
-    n = snprintf(message, sizeof message, "zarnivek%s.exe%s", suffix, STOP_MESSAGE_TAIL);
-    if (n > 0 && (size_t)n < sizeof message)
-        h.write_out(message, (size_t)n);
-    return true;
+    char why[REASON_CAP];
+    switch (h.image_state(image, why, sizeof why)) {
+    case IMAGE_NOT_ENDABLE:
+        say(h, "Cannot end %s: %s\n", image, why);
+        break;
+    case IMAGE_UNKNOWN:
+        say(h, "Cannot tell whether %s runs: %s\n", image, why);
+        break;
+    case IMAGE_RUNNING:
+        say(h, "Cannot end %s: the stop command gave status %d\n", image, status);
+        break;
+    case IMAGE_NOT_RUNNING:
+        break;
+    }
+    return false;
 }
 
 // Passes a candidate over: tells the trace why.

@@ -12,13 +12,20 @@
 ///   0 -> ""   2 -> "2"   10 -> ":"   -1 -> "/"   208 -> ""
 void capture_suffix(int32_t instance, char* out, size_t out_cap);
 
+/// Writes the image name "zarnivek<suffix>.exe" into out (capacity
+/// IMAGE_NAME_CAP, which every suffix fits).
+void capture_image_name(const char* suffix, char* out);
+
 /// True when the suffix can stand in an image name on a command line: it is
 /// empty or one printable character that neither the command interpreter nor
 /// taskkill treat specially (blank, quote, & | < > ^ %, wildcards * ?, / \).
 bool capture_suffix_is_safe(const char* suffix);
 
 /// Forms "taskkill /F /IM zarnivek<suffix>.exe 1>nul 2>nul" in cmd (capacity
-/// cmd_cap), runs it and, when it gives 0, writes the stop message.
+/// cmd_cap), runs it and, when it gives 0, writes the stop message. A status
+/// other than 0 and 128 (none found) means a process may still run: the
+/// process table tells why, in one line ("Cannot end <image>: <why>", or
+/// "Cannot tell whether <image> runs: <why>").
 /// Returns true when it ended something (status 0).
 bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const Hooks& h);
 

@@ -6,7 +6,10 @@
 // source id of 0 or below is never mapped; and the result equals that of a
 // plain model that cuts the file into pieces with std::string (a leading
 // byte order mark skipped, carriage returns dropped, Ctrl-Z ends the file, at most 14 characters up to and
-// including a line feed) and applies them one by one.
+// including a line feed) and applies them one by one. Told piece by piece,
+// the reader gives the model's pieces (read on past a matching mapping),
+// ends a line exactly at each line feed and at the file's end, applies
+// nothing after the mapping that matched, and gives the same result.
 #include "base/numbers.h"
 #include "settings/settings.h"
 
@@ -73,6 +76,38 @@ State model(const std::vector<std::string>& pieces, State s)
     return s;
 }
 
+struct Told {
+    std::vector<std::string> pieces;
+    std::vector<bool> ends;
+    std::vector<SettingsPiece::Effect> effects;
+};
+
+void tell(void* context, const SettingsPiece& p)
+{
+    Told& t = *static_cast<Told*>(context);
+    bool feed = p.text[p.len] == '\n';
+    t.pieces.push_back(std::string(p.text, p.len) + (feed ? "\n" : ""));
+    t.ends.push_back(p.ends_line);
+    t.effects.push_back(p.effect);
+}
+
+void check_told(const uint8_t* data, size_t size, const std::vector<std::string>& pieces, State start, State want)
+{
+    Told told;
+    SettingsTrace trace = {tell, &told};
+    Margins m = {start.lead, start.trail};
+    settings_apply((const char*)data, size, &start.source_id, &start.instance, &m, &trace);
+    FUZZ_CHECK(start.source_id == want.source_id && start.instance == want.instance);
+    FUZZ_CHECK(told.pieces == pieces);
+    bool mapped = false;
+    for (size_t i = 0; i < pieces.size(); i++) {
+        bool last = i + 1 == pieces.size();
+        FUZZ_CHECK(told.ends[i] == (pieces[i].back() == '\n' || last));
+        FUZZ_CHECK((told.effects[i] == SettingsPiece::NOT_READ) == mapped);
+        mapped = mapped || told.effects[i] == SettingsPiece::MAPPED;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -99,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(got.source_id == want.source_id);
         FUZZ_CHECK(got.instance == want.instance);
         FUZZ_CHECK(m.lead == want.lead && m.trail == want.trail);
+        check_told(data, size, pieces, start, want);
     }
     return 0;
 }

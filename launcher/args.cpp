@@ -2,23 +2,9 @@
 #include "launcher/args.h"
 
 #include "base/numbers.h"
+#include "base/text.h"
 
 #include <string.h>
-
-static char lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-}
-
-// True when text begins with the lower-case word, compared without regard to
-// ASCII case; a shorter text never matches.
-static bool starts_with_word(const char* text, const char* word)
-{
-    for (; *word; text++, word++)
-        if (lower(*text) != *word)
-            return false;
-    return true;
-}
 
 // The number after the argument's first character, or 0 when none can be read.
 static int32_t number_after_key(const char* arg, int base)
@@ -41,9 +27,9 @@ Invocation args_classify(int argc, const char* const* argv)
             instance_pos = i;
         else if (a[0] >= '0' && a[0] <= '9')
             inv.time_pos = i;
-        else if (starts_with_word(a, "stop"))
+        else if (text_starts_any_case(a, "stop", false))
             inv.stop_pos = i;
-        else if (starts_with_word(a, "fn"))
+        else if (text_starts_any_case(a, "fn", false))
             inv.fixed_name_pos = i;
     }
     if (source_pos)

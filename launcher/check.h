@@ -1,38 +1,30 @@
 // The check mode: what a run with the same arguments, started now, would do,
-// reported on standard output, one item a line, instead of done. The run
-// sequence calls these where a run would wait, end or start something.
+// written on standard output one finding a line. The run sequence runs as it
+// always does, with hooks that pause, end and start nothing, and a report
+// that is told of each step.
 #pragma once
 
-#include "capture/capture.h"
+#include "launcher/report.h"
 #include "platform/hooks.h"
-#include "settings/settings.h"
-#include "timing/window.h"
 
-#include <stddef.h>
-#include <stdint.h>
-
-/// Writes each piece the settings reader reads and what it did, through h.
-SettingsTrace check_settings_trace(const Hooks& h);
-
-/// "instance number <n>: image name zarnivek<s>.exe, ..." and whether one
-/// runs now, so that a run (or the stop request) would end it.
-void check_instance(const Hooks& h, int32_t instance, const char* suffix, bool stop);
-
-/// The window text, and when the launch moment comes (at is used for a
-/// window only).
-void check_launch(const Hooks& h, const char* window, bool is_window, const LaunchMoment& at);
-
-/// Collects why candidate output names were passed over, for
-/// check_output_name: as many reasons as fit, and a count of the rest.
-const size_t CHECK_REASONS_CAP = 400;
-struct CheckNames {
-    NameTrace trace;
-    const Hooks* h;
-    char reasons[CHECK_REASONS_CAP];
-    size_t len;
-    unsigned more; // reasons that did not fit
+/// The hooks and the report a check runs the sequence with.
+struct Check {
+    Hooks hooks;
+    Report report;
 };
-void check_names_begin(CheckNames* names, const Hooks& h);
 
-/// "output name: <name>" and why the names before it were passed over.
-void check_output_name(const CheckNames& names, const char* name, bool fixed);
+/// Begins a check over the operations of base (the platform's, or a
+/// test's). Its hooks differ from base in that they
+/// - pause no one: a pause moves the check's own clock, which began at
+///   base's clock and goes by base's time zone, so the wait runs through
+///   the clock's readings as a run would meet them and ends at once;
+/// - show no progress line;
+/// - run no command: each gives 128, as the stop command does when nothing
+///   of the name runs;
+/// - take an output name's reservation and let it go at once.
+Check check_begin(const Hooks& base);
+
+/// The check's exit status, from the run's: 1 when a run would refuse (its
+/// message ends the report), else 2 when the report found a problem (a line
+/// beginning "problem: "), else 0.
+int check_status(int run_status);

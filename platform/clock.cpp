@@ -1,14 +1,49 @@
-// The local clock, read through the C library on every platform (so that
-// tools which shift the C library's time, such as libfaketime, drive it).
+// The clock, read through the C library on every platform (so that tools
+// which shift the C library's time, such as libfaketime, drive it), and the
+// local time with its zone's name and offset.
 #include "platform/platform.h"
 
+#include <string.h>
 #include <time.h>
 
-void platform_local_now(LocalTime* now)
+namespace {
+
+// The broken-down local or UTC time of t; false when the C library cannot
+// give it. Windows has no localtime_r; its C runtime keeps one buffer per
+// thread, and this program has one thread.
+bool broken_down(time_t t, bool local, struct tm* out)
 {
-    time_t t = time(nullptr);
-    struct tm* tm = localtime(&t);
-    now->hour = tm ? tm->tm_hour : 0;
-    now->minute = tm ? tm->tm_min : 0;
-    now->second = tm ? tm->tm_sec : 0;
+#ifdef _WIN32
+    struct tm* tm = local ? localtime(&t) : gmtime(&t);
+    if (tm)
+        *out = *tm;
+    return tm != nullptr;
+#else
+    return (local ? localtime_r(&t, out) : gmtime_r(&t, out)) != nullptr;
+#endif
+}
+
+} // namespace
+
+int64_t platform_clock_now()
+{
+    return (int64_t)time(nullptr);
+}
+
+void platform_local_time(int64_t t, LocalTime* out)
+{
+    struct tm local = {}, utc = {};
+    bool ok = broken_down((time_t)t, true, &local) && broken_down((time_t)t, false, &utc);
+    if (!ok)
+        local = utc = tm{};
+    out->hour = local.tm_hour;
+    out->minute = local.tm_min;
+    out->second = local.tm_sec;
+    out->day = local.tm_mday;
+    // The offset from the two readings: at most a day apart.
+    int days = local.tm_year != utc.tm_year ? (local.tm_year > utc.tm_year ? 1 : -1) : local.tm_yday - utc.tm_yday;
+    out->utc_offset = ((days * 24 + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min) * 60 +
+                      local.tm_sec - utc.tm_sec;
+    if (!ok || strftime(out->zone, sizeof out->zone, "%Z", &local) == 0)
+        out->zone[0] = '\0';
 }

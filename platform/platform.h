@@ -1,17 +1,16 @@
-// The thin layer over the operating system. One implementation file per
-// platform defines every function here; the build picks the file.
+// The thin layer over the operating system: every operation of a run that
+// the system provides. Each platform implements all of it (Linux:
+// platform_posix.cpp and the posix_*.cpp files beside it, one concern each;
+// Windows: platform_win32.cpp); the build picks the files. The sections
+// below follow the order of a run.
 #pragma once
 
 #include "base/limits.h"
 
 #include <stddef.h>
+#include <stdint.h>
 
-/// Hour, minute and second of the local clock.
-struct LocalTime {
-    int hour;
-    int minute;
-    int second;
-};
+// --- Console
 
 /// Standard output that is no console is written in blocks of this size.
 const size_t STDOUT_BLOCK = 512;
@@ -24,25 +23,17 @@ const size_t STDOUT_BLOCK = 512;
 /// that no file the capture program opens takes its place.
 void platform_console_init();
 
+/// Writes len bytes to standard output / standard error, unchanged.
+void platform_write_out(const char* text, size_t len);
+void platform_write_err(const char* text, size_t len);
+
+// --- The program's directory and the rules of its paths
+
 /// Writes the program directory (the running program's full path cut right
 /// after its last separator) into out, NUL-terminated; out_cap must be at
 /// least PROGRAM_PATH_QUERY. Returns false when the path cannot be had, is
 /// longer than PROGRAM_PATH_QUERY - 1 characters (254), or holds no separator.
 bool platform_program_dir(char* out, size_t out_cap);
-
-/// Pauses for ms milliseconds (sleeping, never spinning).
-void platform_sleep_ms(unsigned ms);
-
-/// Reads the local clock.
-void platform_local_now(LocalTime* now);
-
-/// Runs one command text through the command interpreter and waits for it.
-/// Returns its exit status, or -1 when no process can be started at all.
-/// On Windows a text that cmd.exe would read otherwise than its words say is
-/// started directly, from the same text: one holding '%' (expanded even inside
-/// double quotation marks), or whose program path holds one of ^ & | < > ( )
-/// ; , = ! (a double-byte character's second byte excepted).
-int platform_run_command(const char* text);
 
 /// The characters that separate the directories of a path: "/" on Linux,
 /// "\/" on Windows.
@@ -52,10 +43,34 @@ extern const char PLATFORM_SEPARATORS[];
 /// ANSI code page (never on Linux).
 bool platform_is_lead_byte(unsigned char c);
 
-/// Whether a process of an image name runs now, as far as the platform can
-/// tell without ending anything: 1 yes, 0 no, -1 cannot tell. On Linux
-/// names compare byte for byte, on Windows without regard to case.
-int platform_image_running(const char* image);
+// --- Clock and pauses
+
+/// A reading of the local clock.
+const size_t ZONE_NAME_CAP = 64;
+struct LocalTime {
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int day = 0;        // of the month: tells today from tomorrow
+    int utc_offset = 0; // seconds east of UTC
+    char zone[ZONE_NAME_CAP] = {}; // the zone's name as the system gives it ("CET")
+};
+
+/// The system clock: seconds since 1970-01-01 00:00 UTC.
+int64_t platform_clock_now();
+
+/// The local time at t (platform_clock_now's seconds), in the system's time zone.
+void platform_local_time(int64_t t, LocalTime* out);
+
+/// Writes why the time zone the program goes by is not the one asked for
+/// into why (capacity why_cap) and returns true: a TZ the C library cannot
+/// read, which it takes as UTC without a word. False when it is fine.
+bool platform_zone_problem(char* why, size_t why_cap);
+
+/// Pauses for ms milliseconds (sleeping, never spinning).
+void platform_sleep_ms(unsigned ms);
+
+// --- Files
 
 /// True when the file status query succeeds for path (a file, a directory, a device).
 bool platform_file_exists(const char* path);
@@ -72,6 +87,41 @@ long platform_read(int fd, char* buf, size_t cap);
 
 /// Closes an open file.
 void platform_close(int fd);
+
+/// Whether path names a program this user can start: false, with the reason
+/// in why (capacity why_cap), when it is missing, no file or not executable.
+bool platform_can_run(const char* path, char* why, size_t why_cap);
+
+/// Whether this user may create a file in the directory dir ("" is the
+/// current directory): false, with the reason in why, when it is missing,
+/// no directory, deleted, or closed to this user.
+bool platform_can_create_in(const char* dir, char* why, size_t why_cap);
+
+// --- Processes
+
+/// What the process table shows of an image name.
+enum ImageState {
+    IMAGE_NOT_RUNNING, // no process of that name runs
+    IMAGE_RUNNING,     // one runs, and this user may end it
+    IMAGE_NOT_ENDABLE, // one runs that this user may not end (another user's)
+    IMAGE_UNKNOWN,     // the table cannot be read: whether one runs cannot be told
+};
+
+/// Looks for processes of an image name, ending nothing. On Linux names
+/// compare byte for byte, on Windows without regard to case. For
+/// IMAGE_NOT_ENDABLE and IMAGE_UNKNOWN the reason goes into why (capacity
+/// why_cap).
+ImageState platform_image_state(const char* image, char* why, size_t why_cap);
+
+/// Runs one command text through the command interpreter and waits for it.
+/// Returns its exit status, or -1 when no process can be started at all.
+/// On Windows a text that cmd.exe would read otherwise than its words say is
+/// started directly, from the same text: one holding '%' (expanded even inside
+/// double quotation marks), or whose program path holds one of ^ & | < > ( )
+/// ; , = ! (a double-byte character's second byte excepted).
+int platform_run_command(const char* text);
+
+// --- Output name reservations
 
 /// What became of an attempt to reserve an output name.
 enum Reservation {
@@ -97,7 +147,3 @@ void platform_release_name();
 /// the full path cannot be had.
 const size_t RESERVATION_KEY_CAP = 260;
 bool platform_reservation_key(const char* name, char* key, size_t key_cap);
-
-/// Writes len bytes to standard output / standard error, unchanged.
-void platform_write_out(const char* text, size_t len);
-void platform_write_err(const char* text, size_t len);

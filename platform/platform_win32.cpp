@@ -1,5 +1,8 @@
-// The platform layer on Windows: the program path from the module, Sleep, the
-// C runtime's local clock, file status query and command interpreter.
+// The platform layer on Windows, in the order of platform.h: the console
+// (bytes unchanged on a console), the program path from the module, the time
+// zone, Sleep, files through the C runtime, the process table (a Toolhelp
+// snapshot), the command interpreter (cmd.exe, or CreateProcess for a text
+// cmd.exe would misread), and output name reservations (named mutexes).
 #include "base/text.h"
 #include "platform/platform.h"
 
@@ -24,6 +27,18 @@ const size_t CREATE_PROCESS_LINE_CAP = 32768;
 static_assert(COMMAND_TEXT_CAP <= CREATE_PROCESS_LINE_CAP, "every command text can be started directly");
 // Console text goes out in writes of at most this many bytes.
 const size_t CONSOLE_CHUNK_CAP = 4096;
+
+// The system's text for an error number of GetLastError.
+void error_text(DWORD err, char* why, size_t why_cap)
+{
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, why,
+                             (DWORD)why_cap, nullptr);
+    while (n > 0 && (why[n - 1] == '\r' || why[n - 1] == '\n' || why[n - 1] == ' '))
+        n--; // the text ends with a line break
+    if (n == 0)
+        n = (DWORD)snprintf(why, why_cap, "error %lu", (unsigned long)err);
+    why[n < why_cap ? n : why_cap - 1] = '\0';
+}
 
 char stdout_buffer[STDOUT_BLOCK];
 // Standard output when it is a character device (the console), else null.
@@ -116,6 +131,23 @@ bool platform_program_dir(char* out, size_t out_cap)
     return true;
 }
 
+bool platform_zone_problem(char* why, size_t why_cap)
+{
+    // The C runtime takes TZ, where it is set, over the system's time zone:
+    // three letters, then the hours west of UTC ("JST-9"). Whatever it cannot
+    // read so makes it go by a wrong clock without a word.
+    const char* tz = getenv("TZ");
+    if (!tz || !*tz)
+        return false;
+    size_t letters = strspn(tz, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const char* hours = tz + letters + (tz[letters] == '+' || tz[letters] == '-');
+    if (letters == 3 && *hours >= '0' && *hours <= '9')
+        return false;
+    (void)snprintf(why, why_cap, "TZ=%.*s is no time zone the C runtime can read: set the system's time zone, "
+                   "and no TZ", (int)(why_cap / 2), tz);
+    return true;
+}
+
 void platform_sleep_ms(unsigned ms)
 {
     Sleep(ms);
@@ -159,6 +191,40 @@ void platform_close(int fd)
     _close(fd);
 }
 
+// Whether path names an entry, and whether that is a directory; false with
+// the reason in why when the system cannot find it.
+static bool attributes(const char* path, bool* directory, char* why, size_t why_cap)
+{
+    DWORD attrs = GetFileAttributesA(path);
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+        error_text(GetLastError(), why, why_cap);
+        return false;
+    }
+    *directory = (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+}
+
+bool platform_can_run(const char* path, char* why, size_t why_cap)
+{
+    bool directory = false;
+    if (!attributes(path, &directory, why, why_cap))
+        return false;
+    if (directory)
+        (void)snprintf(why, why_cap, "it is a directory");
+    return !directory;
+}
+
+bool platform_can_create_in(const char* dir, char* why, size_t why_cap)
+{
+    // Whether this user may write there, only trying would tell.
+    bool directory = false;
+    if (!attributes(*dir ? dir : ".", &directory, why, why_cap))
+        return false;
+    if (!directory)
+        (void)snprintf(why, why_cap, "it is no directory");
+    return directory;
+}
+
 void platform_write_out(const char* text, size_t len)
 {
     if (!console_out) {
@@ -198,19 +264,34 @@ bool platform_is_lead_byte(unsigned char c)
     return IsDBCSLeadByte(c) != FALSE;
 }
 
-int platform_image_running(const char* image)
+ImageState platform_image_state(const char* image, char* why, size_t why_cap)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        error_text(GetLastError(), why, why_cap);
+        return IMAGE_UNKNOWN;
+    }
     PROCESSENTRY32 entry;
     memset(&entry, 0, sizeof entry);
     entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-        found = _stricmp(entry.szExeFile, image) == 0;
+    ImageState state = IMAGE_NOT_RUNNING;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (!text_starts_any_case(entry.szExeFile, image, true) || entry.th32ProcessID == GetCurrentProcessId())
+            continue;
+        // As taskkill /F ends it: with the right to terminate it.
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        if (process) {
+            CloseHandle(process);
+            if (state == IMAGE_NOT_RUNNING)
+                state = IMAGE_RUNNING;
+        } else if (GetLastError() != ERROR_INVALID_PARAMETER) { // that one has ended meanwhile
+            error_text(GetLastError(), why, why_cap);
+            state = IMAGE_NOT_ENDABLE;
+            break;
+        }
+    }
     CloseHandle(snapshot);
-    return found;
+    return state;
 }
 
 namespace {

@@ -28,9 +28,9 @@ struct Source {
     size_t held_len, held_next;
 };
 
-// The next byte of the file, or END after the last one and from a Ctrl-Z
-// on. A file that cannot be read further ends there.
-int raw_byte(Source* src)
+// The next byte of the file without taking it, or END after the last one
+// and from a Ctrl-Z on. A file that cannot be read further ends there.
+int peek_raw(Source* src)
 {
     if (src->ended)
         return END;
@@ -43,11 +43,19 @@ int raw_byte(Source* src)
         src->next = src->chunk;
         src->end = src->chunk + n;
     }
-    int c = (unsigned char)*src->next++;
+    int c = (unsigned char)*src->next;
     if (c == CTRL_Z) {
         src->ended = true;
         return END;
     }
+    return c;
+}
+
+int raw_byte(Source* src)
+{
+    int c = peek_raw(src);
+    if (c != END)
+        src->next++;
     return c;
 }
 
@@ -66,6 +74,11 @@ void skip_byte_order_mark(Source* src)
     src->held_len = 0;
 }
 
+int peek_byte(Source* src)
+{
+    return src->held_next < src->held_len ? src->held[src->held_next] : peek_raw(src);
+}
+
 int next_byte(Source* src)
 {
     if (src->held_next < src->held_len)
@@ -75,11 +88,21 @@ int next_byte(Source* src)
 
 // Reads one piece into piece (capacity SETTINGS_PIECE_CAP): the characters up
 // to and including the next line feed, at most SETTINGS_PIECE_READ - 1, with
-// carriage returns dropped. Returns their count, 0 when nothing is left.
-size_t read_piece(Source* src, char* piece)
+// carriage returns dropped. Returns their count, 0 when nothing is left;
+// *ends_line tells whether its line ends with it: at its line feed, or where
+// the file ends.
+size_t read_piece(Source* src, char* piece, bool* ends_line)
 {
     size_t n = 0;
-    while (n < SETTINGS_PIECE_READ - 1) {
+    *ends_line = true;
+    for (;;) {
+        if (n == SETTINGS_PIECE_READ - 1) {
+            // A full piece: its line goes on, unless the file ends here.
+            while (peek_byte(src) == '\r')
+                next_byte(src);
+            *ends_line = peek_byte(src) == END;
+            break;
+        }
         int c = next_byte(src);
         if (c == END)
             break;
@@ -98,21 +121,18 @@ int clamp_margin(int32_t v)
     return v < 0 ? 0 : v > 30 ? 30 : (int)v;
 }
 
-// Applies one piece and tells what it did in e (effect, before, after).
-void apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margins* margins, SettingsEvent* e)
+// Applies one piece and tells what it did in p (effect, mapping_from).
+void apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margins* margins, SettingsPiece* p)
 {
     int32_t a = 0, b = 0;
-    e->effect = SettingsEvent::NO_NUMBER;
-    e->before = e->after = 0;
+    p->effect = SettingsPiece::NO_NUMBER;
     switch (piece[0]) {
     case 'I':
         if (scan_number(piece + 1, 10, &a)) {
             // 32-bit arithmetic without overflow: the difference wraps.
             int32_t shifted = (int32_t)((uint32_t)*instance - (uint32_t)a);
-            e->before = *instance;
             *instance = shifted < 1 ? 0 : shifted;
-            e->after = *instance;
-            e->effect = SettingsEvent::INSTANCE;
+            p->effect = SettingsPiece::INSTANCE;
         }
         break;
     case 'M': {
@@ -122,98 +142,49 @@ void apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margi
         margins->lead = clamp_margin(a);
         if (*rest == ',' && scan_number(rest + 1, 10, &b))
             margins->trail = clamp_margin(b);
-        e->effect = SettingsEvent::MARGINS;
+        p->effect = SettingsPiece::MARGINS;
         break;
     }
     case '@':
-        e->before = *source_id;
         if (*source_id <= 0) {
-            e->effect = SettingsEvent::MAPPING_SKIPPED;
+            p->effect = SettingsPiece::MAPPING_SKIPPED;
         } else if (scan_pair(piece + 1, ',', 16, &a, &b)) {
-            bool matched = a == *source_id;
-            if (matched)
+            p->mapping_from = a;
+            p->effect = a == *source_id ? SettingsPiece::MAPPED : SettingsPiece::NOT_MAPPED;
+            if (a == *source_id)
                 *source_id = b;
-            e->effect = matched ? SettingsEvent::MAPPED : SettingsEvent::NOT_MAPPED;
-            e->after = matched ? b : a; // not matched: the id it maps from
         }
         break;
     default:
-        e->effect = SettingsEvent::REMARK;
+        p->effect = SettingsPiece::REMARK;
     }
-    e->margins = *margins;
-}
-
-void tell(const SettingsTrace* trace, const SettingsEvent& e)
-{
-    if (trace)
-        trace->event(trace->context, e);
-}
-
-// Counts what is left after a mapping matched: the rest of the line it
-// stands on, and the lines after it; tells the trace which were not read.
-void tell_unread(Source* src, int line, bool line_ended, const SettingsTrace* trace)
-{
-    SettingsEvent e = {};
-    e.kind = SettingsEvent::UNREAD;
-    e.line = line;
-    e.last_line = line;
-    bool in_line = false;
-    for (int c = next_byte(src); c != END; c = next_byte(src)) {
-        if (!line_ended) {
-            e.rest_of_line = e.rest_of_line || (c != '\r' && c != '\n');
-            line_ended = c == '\n';
-            continue;
-        }
-        if (!in_line)
-            e.last_line++;
-        in_line = c != '\n';
-    }
-    if (e.rest_of_line || e.last_line > line)
-        tell(trace, e);
-}
-
-// Tells the trace of a line read in several pieces, once the line is done.
-void tell_line_done(const SettingsEvent& last_piece, size_t line_length, const SettingsTrace* trace)
-{
-    if (last_piece.piece < 2)
-        return;
-    SettingsEvent e = {};
-    e.kind = SettingsEvent::LONG_LINE;
-    e.line = last_piece.line;
-    e.piece = last_piece.piece;
-    e.len = line_length;
-    tell(trace, e);
 }
 
 void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins, const SettingsTrace* trace)
 {
     skip_byte_order_mark(src);
     char piece[SETTINGS_PIECE_CAP];
-    SettingsEvent e = {};
-    e.line = 1;
-    size_t line_length = 0;
-    for (size_t n = read_piece(src, piece); n > 0; n = read_piece(src, piece)) {
-        bool line_ended = piece[n - 1] == '\n';
-        e.kind = SettingsEvent::PIECE;
-        e.piece++;
-        e.text = piece;
-        e.len = n - (line_ended ? 1 : 0);
-        line_length += e.len;
-        apply_piece(piece, source_id, instance, margins, &e);
-        tell(trace, e);
-        if (e.effect == SettingsEvent::MAPPED) {
-            if (trace)
-                tell_unread(src, e.line, line_ended, trace);
-            return;
-        }
-        if (line_ended) {
-            tell_line_done(e, line_length, trace);
-            e.line++;
-            e.piece = 0;
-            line_length = 0;
-        }
+    bool ends_line = false, mapped = false;
+    for (size_t n = read_piece(src, piece, &ends_line); n > 0; n = read_piece(src, piece, &ends_line)) {
+        SettingsPiece p = {};
+        p.text = piece;
+        p.len = n - (piece[n - 1] == '\n' ? 1 : 0);
+        p.ends_line = ends_line;
+        p.instance_before = *instance;
+        p.source_before = *source_id;
+        if (mapped)
+            p.effect = SettingsPiece::NOT_READ;
+        else
+            apply_piece(piece, source_id, instance, margins, &p);
+        p.instance_after = *instance;
+        p.source_after = *source_id;
+        p.margins = *margins;
+        mapped = mapped || p.effect == SettingsPiece::MAPPED;
+        if (trace)
+            trace->piece(trace->context, p);
+        else if (mapped)
+            return; // the first matching mapping ends the reading
     }
-    tell_line_done(e, line_length, trace); // a last line without a line feed
 }
 
 } // namespace

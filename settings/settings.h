@@ -11,36 +11,34 @@ struct Margins {
     int trail;
 };
 
-/// What the reader tells a trace, in the order of the file.
-struct SettingsEvent {
-    enum Kind {
-        PIECE,     // one piece was read and applied
-        LONG_LINE, // the line was read in several pieces (after its pieces)
-        UNREAD,    // a mapping matched: what follows was not read
-    } kind;
+/// What the reader did with one piece of the file: its text, what it did,
+/// whether its line ended there, and the values before and after it.
+struct SettingsPiece {
     enum Effect {
         REMARK,          // its first character is none of I, M, @
         NO_NUMBER,       // a number it needs could not be read
-        INSTANCE,        // instance number before -> after
-        MARGINS,         // margins are now `margins`
-        MAPPED,          // source id before -> after; reading ends
-        NOT_MAPPED,      // a mapping from `after`, which is not the source id `before`
-        MAPPING_SKIPPED, // a mapping, not considered: the source id `before` is not above 0
-    } effect;
-    int line;          // 1 = the first line
-    int piece;         // PIECE: 1 = the line's first piece; LONG_LINE: the count of pieces
-    const char* text;  // PIECE: its bytes, the line feed left out
-    size_t len;        // PIECE: their count; LONG_LINE: the line's characters
-    int32_t before, after;
-    Margins margins;   // PIECE: the margins after it
-    bool rest_of_line; // UNREAD: the rest of `line` was not read...
-    int last_line;     // ...nor the lines after it up to this one (none when it is `line`)
+        INSTANCE,        // an instance offset was applied
+        MARGINS,         // the margins were set
+        MAPPED,          // the source id was mapped; nothing after it acts
+        NOT_MAPPED,      // a mapping from another source id
+        MAPPING_SKIPPED, // a mapping, not considered: the source id is not above 0
+        NOT_READ,        // it stands after the mapping that matched
+    };
+    const char* text;        // its bytes, the line feed left out
+    size_t len;              // their count
+    bool ends_line;          // the line ends with it (its line feed, or the file's end)
+    Effect effect;
+    int32_t instance_before, instance_after;
+    int32_t source_before, source_after;
+    int32_t mapping_from;    // the source id a mapping maps from, where one was read
+    Margins margins;         // the margins after it
 };
 
-/// Told of every piece the reader reads and what it did; with a trace, the
-/// reader also counts the lines it leaves unread after a matching mapping.
+/// Told of every piece the reader reads, in the order of the file. With a
+/// trace the reader reads on after a matching mapping, telling each piece
+/// left as NOT_READ; without one it stops there.
 struct SettingsTrace {
-    void (*event)(void* context, const SettingsEvent& e);
+    void (*piece)(void* context, const SettingsPiece& p);
     void* context;
 };
 

@@ -39,20 +39,20 @@ WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const L
 
 bool timing_wait_for_launch(const LaunchMoment& at, const Hooks& h, LocalTime* before, LocalTime* after)
 {
-    LocalTime now = {0, 0, 0};
-    h.local_now(&now);
+    LocalTime now = {};
+    read_clock(h, &now);
     WaitStep step = timing_wait_step(nullptr, now, at);
     while (step.verdict == WaitStep::WAIT) {
         if (step.countdown > 0)
-            say(h, "Please wait...%d   \r", step.countdown);
+            progress(h, "Please wait...%d   \r", step.countdown);
         else
-            say(h, "Please wait...    \r");
+            progress(h, "Please wait...    \r");
         h.sleep_ms(step.pause_ms);
         *before = now;
-        h.local_now(&now);
+        read_clock(h, &now);
         step = timing_wait_step(before, now, at);
     }
     *after = now;
-    say(h, "                      \r");
+    progress(h, "                      \r");
     return step.verdict == WaitStep::GO;
 }

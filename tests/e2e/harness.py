@@ -39,12 +39,14 @@ def stop_message(suffix=b""):
     return b"zarnivek" + suffix + b".exe" + STOP_TAIL
 
 
-def faketime_env(clock=None, speed=1):
+def faketime_env(clock=None, speed=1, frozen=False):
     """The environment that starts a program's local clock at `clock`
     ("YYYY-MM-DD hh:mm:ss", in UTC) and runs it, and its pauses, `speed`
-    times as fast; {} for the real clock."""
+    times as fast, or with `frozen` holds it there; {} for the real clock."""
     if clock is None and speed == 1:
         return {}
+    if frozen:
+        return {"LD_PRELOAD": FAKETIME_LIB, "FAKETIME": clock, "TZ": "UTC"}
     start = "@" + clock if clock else "+0"
     return {"LD_PRELOAD": FAKETIME_LIB, "FAKETIME": start + (" x%d" % speed if speed != 1 else ""), "TZ": "UTC"}
 
@@ -138,14 +140,15 @@ class Sandbox:
         return self.WRAPPER + [launcher or self.launcher] + [a if isinstance(a, bytes) else a.encode() for a in args]
 
     def run(self, *args, env=None, cwd=None, stdout_path=None, clock=None, real_time=False, timeout=30,
-            terminal=False, launcher=None, user=None):
+            terminal=False, launcher=None, user=None, frozen=False):
         """Runs the launcher (or the copy at `launcher`, as `user`, a uid); clock="YYYY-MM-DD
-        hh:mm:ss" starts it at that local time (UTC); real_time keeps its pauses at their real
-        length; stdout_path sends standard output to that file, terminal to a pseudo-terminal."""
+        hh:mm:ss" starts it at that local time (UTC, unless env names a TZ), frozen there with
+        `frozen`; real_time keeps its pauses at their real length; stdout_path sends standard
+        output to that file, terminal to a pseudo-terminal."""
         speed = 1 if real_time else self.SPEED
         full_env = dict(os.environ)
         full_env.pop("STANDIN_STATUS", None)
-        full_env.update(faketime_env(clock, speed))
+        full_env.update(faketime_env(clock, speed, frozen))
         full_env.update(env or {})
         argv = self.argv(*args, launcher=launcher)
         who = {"user": user, "group": user, "extra_groups": []} if user is not None else {}

@@ -11,6 +11,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -26,12 +27,32 @@ int main(int argc, char** argv)
     const char* sep = slash > backslash ? slash : backslash;
     int dir_len = sep ? (int)(sep - argv[0] + 1) : 0;
     snprintf(log, sizeof log, "%.*scalls.log", dir_len, argv[0]);
-    if (FILE* f = fopen(log, "ab")) {
-        for (int i = 0; i < argc; i++)
-            fprintf(f, "%u:%s", (unsigned)strlen(argv[i]), argv[i]);
-        fputc('\n', f);
-        fclose(f);
+    // One entry, appended in one write: stand-ins that run at once never
+    // mix their entries (a C runtime's append mode on Windows seeks, then
+    // writes, and two of them may write at one place).
+    static char entry[65536];
+    size_t len = 0;
+    for (int i = 0; i < argc && len < sizeof entry; i++)
+        len += (size_t)snprintf(entry + len, sizeof entry - len, "%u:%s", (unsigned)strlen(argv[i]), argv[i]);
+    if (len > sizeof entry - 2)
+        len = sizeof entry - 2; // cut: the test that reads it fails
+    entry[len++] = '\n';
+#ifdef _WIN32
+    HANDLE f = CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f != INVALID_HANDLE_VALUE) {
+        DWORD done = 0;
+        WriteFile(f, entry, (DWORD)len, &done, nullptr);
+        CloseHandle(f);
     }
+#else
+    int fd = open(log, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+        if (write(fd, entry, len) != (ssize_t)len)
+            fputs("standin: the log entry was not written whole\n", stderr);
+        close(fd);
+    }
+#endif
     if (const char* s = getenv("STANDIN_SLEEP")) {
 #ifdef _WIN32
         Sleep((DWORD)atoi(s) * 1000);

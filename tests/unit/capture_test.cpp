@@ -36,21 +36,40 @@ TEST(Capture, UnsafeSuffixesAreFound)
         EXPECT_FALSE(capture_suffix_is_safe(bad)) << bad;
 }
 
-TEST(Capture, EndInstanceRunsStopCommandAndReportsOnlyASuccess)
+// The stop command's status says whether it ended something; any status but
+// 0 and 128 (none found) leaves a process that may still run, and the
+// process table tells why in one line.
+TEST(Capture, EndInstanceRunsStopCommandAndSaysWhatItCouldNotEnd)
 {
+    enum Table { NOTHING, RUNS, NOT_ENDABLE, UNREADABLE };
     const struct {
         const char* suffix;
         int status;
+        Table table; // what the process table shows after the stop command
         bool ended;
-    } cases[] = {{"", 0, true}, {"2", 0, true}, {"2", 128, false}, {"", -1, false}, {"1", 1, false}};
+        std::string out;
+    } cases[] = {
+        {"", 0, NOTHING, true, "zarnivek.exe" + STOP_TAIL},
+        {"2", 0, NOTHING, true, "zarnivek2.exe" + STOP_TAIL},
+        {"2", 128, RUNS, false, ""},
+        {"1", 1, NOT_ENDABLE, false, "Cannot end zarnivek1.exe: Operation not permitted\n"},
+        {"2", 1, UNREADABLE, false, "Cannot tell whether zarnivek2.exe runs: Too many open files\n"},
+        {"", -1, RUNS, false, "Cannot end zarnivek.exe: the stop command gave status -1\n"},
+        {"", -1, NOTHING, false, ""},
+    };
     for (const auto& c : cases) {
         const Hooks& h = fake_hooks();
         fake.statuses = {c.status};
+        std::string image = std::string("zarnivek") + c.suffix + ".exe";
+        if (c.table == RUNS || c.table == NOT_ENDABLE)
+            fake.running.insert(image);
+        if (c.table == NOT_ENDABLE)
+            fake.not_endable.insert(image);
+        fake.scan_fails = c.table == UNREADABLE;
         char cmd[1024];
         EXPECT_EQ(capture_end_instance(c.suffix, cmd, sizeof cmd, h), c.ended);
-        std::string image = std::string("zarnivek") + c.suffix + ".exe";
         EXPECT_EQ(fake.events.front(), "run:taskkill /F /IM " + image + " 1>nul 2>nul");
-        EXPECT_EQ(fake.out, c.ended ? image + STOP_TAIL : "");
+        EXPECT_EQ(fake.out, c.out) << c.status;
     }
 }
 

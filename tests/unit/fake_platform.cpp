@@ -16,12 +16,15 @@ bool program_dir(char* out, size_t cap)
     return true;
 }
 
-void local_now(LocalTime* now)
+int64_t clock_now()
 {
-    long long s = (fake.clock_ms / 1000 % 86400 + 86400) % 86400;
-    now->hour = (int)(s / 3600);
-    now->minute = (int)(s / 60 % 60);
-    now->second = (int)(s % 60);
+    return fake.clock_ms >= 0 ? fake.clock_ms / 1000 : -((999 - fake.clock_ms) / 1000);
+}
+
+void local_time(int64_t t, LocalTime* out)
+{
+    long long s = (t % 86400 + 86400) % 86400;
+    *out = LocalTime{(int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60), (int)((t - s) / 86400 + 1), 0, "UTC"};
 }
 
 void sleep_ms(unsigned ms)
@@ -66,9 +69,14 @@ void release_name()
     fake.events.push_back("release");
 }
 
-int image_running(const char* image)
+ImageState image_state(const char* image, char* why, size_t why_cap)
 {
-    return fake.running.count(image) != 0;
+    snprintf(why, why_cap, "%s", fake.scan_fails ? "Too many open files" : "Operation not permitted");
+    if (fake.scan_fails)
+        return IMAGE_UNKNOWN;
+    if (fake.not_endable.count(image))
+        return IMAGE_NOT_ENDABLE;
+    return fake.running.count(image) ? IMAGE_RUNNING : IMAGE_NOT_RUNNING;
 }
 
 void write_out(const char* text, size_t len)
@@ -92,8 +100,8 @@ bool cp932_lead(unsigned char c)
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
-Hooks hooks = {program_dir, local_now, sleep_ms,  run_command, file_exists, reserve_name,
-               release_name, image_running, write_out, write_err, never_lead, "/"};
+Hooks hooks = {program_dir, clock_now, local_time, sleep_ms, run_command, file_exists,      reserve_name,
+               release_name, image_state, write_out, write_out, write_err, never_lead, "/"};
 
 } // namespace
 

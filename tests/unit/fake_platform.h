@@ -14,12 +14,14 @@
 struct FakePlatform {
     std::string program_dir = "/fake/";
     bool program_dir_ok = true;
-    long long clock_ms = 0;            // local time, milliseconds since midnight
+    long long clock_ms = 0;            // local time (UTC), milliseconds since midnight of the 1st
     std::deque<int> statuses;          // next command statuses; then taskkill 128, others 0
     std::set<std::string> existing;    // names the file status query reports
     std::set<std::string> reserved;    // names another run holds
     bool reservations_unavailable = false;
-    std::set<std::string> running;     // image names of running processes
+    std::set<std::string> running;     // image names of running processes...
+    std::set<std::string> not_endable; // ...of them, those this user may not end
+    bool scan_fails = false;           // the process table cannot be read
     std::vector<std::string> events;   // "out:<text>", "err:<text>", "sleep:<ms>", "run:<cmd>",
                                        // "reserve:<name>", "release"
     std::string out;                   // all of standard output

@@ -85,64 +85,6 @@ TEST(Settings, AppliesLinesInOrder)
     }
 }
 
-// The trace the check mode reports from: what the reader itself did with
-// each piece, the lines it read in pieces, the lines it left unread.
-void record(void* context, const SettingsEvent& e)
-{
-    static const char* const EFFECTS[] = {"remark", "no number", "instance", "margins", "mapped", "not mapped",
-                                          "skipped"};
-    std::string& out = *(std::string*)context;
-    char line[160];
-    switch (e.kind) {
-    case SettingsEvent::PIECE:
-        snprintf(line, sizeof line, "%d.%d %s %s %d %d %d %d|", e.line, e.piece, std::string(e.text, e.len).c_str(),
-                 EFFECTS[e.effect], (int)e.before, (int)e.after, e.margins.lead, e.margins.trail);
-        break;
-    case SettingsEvent::LONG_LINE:
-        snprintf(line, sizeof line, "%d: %u in %d|", e.line, (unsigned)e.len, e.piece);
-        break;
-    case SettingsEvent::UNREAD:
-        snprintf(line, sizeof line, "unread %d%s to %d|", e.line, e.rest_of_line ? "+" : "", e.last_line);
-        break;
-    }
-    out += line;
-}
-
-TEST(Settings, TraceTellsWhatEachPieceDid)
-{
-    const struct {
-        const char* name;
-        std::string file;
-        int32_t source_id, instance;
-        std::string want;
-    } cases[] = {
-        {"each kind", "; x\nI1\nM45,-3\nIx\n@3FF,1\n", 0x400, 3,
-         "1.1 ; x remark 0 0 0 0|2.1 I1 instance 3 2 0 0|3.1 M45,-3 margins 0 0 30 0|4.1 Ix no number 0 0 30 0|"
-         "5.1 @3FF,1 not mapped 1024 1023 30 0|"},
-        {"a mapping while the source id is 0", "@400,20\n", 0, 0, "1.1 @400,20 skipped 0 0 0 0|"},
-        {"a match leaves lines unread", "@400,20\nM1\n\nI1", 0x400, 0, "1.1 @400,20 mapped 1024 32 0 0|unread 1 to 4|"},
-        {"a match mid-line leaves its rest unread", "@400,20xxxxxxxI1\nM1\n", 0x400, 0,
-         "1.1 @400,20xxxxxxx mapped 1024 32 0 0|unread 1+ to 2|"},
-        {"a match on the last line leaves nothing", "M1\n@400,20\n", 0x400, 0,
-         "1.1 M1 margins 0 0 1 0|2.1 @400,20 mapped 1024 32 1 0|"},
-        {"a line of 18 characters", "@12345678,9ABCDEF0\nI1\n", 1, 2,
-         "1.1 @12345678,9ABC not mapped 1 305419896 0 0|1.2 DEF0 remark 0 0 0 0|1: 18 in 2|2.1 I1 instance 2 1 0 0|"},
-        {"a line of 14 characters and its line feed", "M1234567890123\n", 1, 0,
-         "1.1 M1234567890123 margins 0 0 30 0|1.2  remark 0 0 30 0|1: 14 in 2|"},
-        {"a long last line without a line feed", "; 1234567890123", 1, 0,
-         "1.1 ; 123456789012 remark 0 0 0 0|1.2 3 remark 0 0 0 0|1: 15 in 2|"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string got;
-        SettingsTrace trace = {record, &got};
-        int32_t source_id = c.source_id, instance = c.instance;
-        Margins m = {0, 0};
-        settings_apply(c.file.data(), c.file.size(), &source_id, &instance, &m, &trace);
-        EXPECT_EQ(got, c.want);
-    }
-}
-
 TEST(Settings, MissingFileOrDirectoryCannotBeRead)
 {
     int32_t source_id = 1, instance = 0;

@@ -42,9 +42,18 @@ bool split_one(const char* self, const char* text)
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(self, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        fprintf(stderr, "argv_probe: cannot start a child (error %lu)\n", (unsigned long)GetLastError());
-        return false;
+    // Wine's 64-bit loader now and then fails a start with an internal error
+    // (1359) that a second attempt does not meet: what is tested here is the
+    // splitting, so a start is tried three times.
+    for (int attempt = 1; !CreateProcessA(self, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+         attempt++) {
+        if (attempt == 3) {
+            fprintf(stderr, "argv_probe: cannot start a child for '%s' (error %lu)\n", text,
+                    (unsigned long)GetLastError());
+            return false;
+        }
+        Sleep(200);
+        snprintf(line, sizeof line, "%s", text); // CreateProcessA may have written into it
     }
     WaitForSingleObject(pi.hProcess, INFINITE);
     CloseHandle(pi.hThread);

@@ -1,0 +1,174 @@
+// The process table on Linux (/proc): whether a capture program runs, and
+// the built-in taskkill that ends it. An image name is a process's comm
+// (at most 15 characters), compared byte for byte: on Linux 'zarnivekA.exe'
+// and 'zarniveka.exe' are different program files.
+#include "base/text.h"
+#include "platform/platform.h"
+#include "platform/posix.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace {
+
+const int STATUS_NONE_FOUND = 128;
+const int STATUS_NOT_ALL_ENDED = 1;
+
+// "/proc/<pid>/<name>": a long has at most 20 digits and a sign.
+const size_t PROC_PATH_CAP = 64;
+static_assert(sizeof "/proc/" - 1 + 21 + sizeof "/comm" <= PROC_PATH_CAP, "a /proc path always fits");
+const size_t COMM_CAP = 64;       // a process's image name: at most 15 characters and a line feed
+const size_t STAT_HEAD_CAP = 512; // the head of /proc/<pid>/stat, up to its state and well beyond
+
+// What a look over the process table found of one image name.
+struct Scan {
+    int ended;       // processes ended (with end) or found that this user may end
+    int not_endable; // processes found that this user may not end
+    int denied;      // why not: the error number of the first
+    int unknown;     // the error number that kept an entry from being read; 0: none
+};
+
+void proc_path(char (&out)[PROC_PATH_CAP], long pid, const char* name)
+{
+    (void)snprintf(out, sizeof out, "/proc/%ld/%s", pid, name); // fits: see PROC_PATH_CAP
+}
+
+// Reads the start of /proc/<pid>/<name> into out, NUL-terminated: the count
+// of bytes read, or -1 with errno set.
+ssize_t proc_read(long pid, const char* name, char* out, size_t out_cap)
+{
+    char path[PROC_PATH_CAP];
+    proc_path(path, pid, name);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    ssize_t n = read(fd, out, out_cap - 1);
+    int err = errno;
+    close(fd);
+    errno = err;
+    if (n < 0)
+        return -1;
+    out[n] = '\0';
+    return n;
+}
+
+// An error that says the process is gone, not that its entry cannot be read.
+bool gone(int err)
+{
+    return err == ENOENT || err == ESRCH;
+}
+
+// False for an entry of /proc that runs no program of its own: a kernel
+// thread, a zombie, or a process already gone have no program file. A link
+// hidden from us (another user's process) still counts. Most entries are
+// kernel threads, and one readlink is far cheaper than opening and reading
+// a file of /proc, so the scan over every process asks this first.
+bool runs_program(long pid)
+{
+    char path[PROC_PATH_CAP];
+    proc_path(path, pid, "exe");
+    char target[1];
+    return readlink(path, target, sizeof target) >= 0 || errno != ENOENT;
+}
+
+// Whether process pid runs a program of the image name, and is alive: not
+// gone, and not a zombie, which takes a signal without complaint but has
+// nothing left to end. 1 yes, 0 no, -1 (errno set) when it cannot be told.
+int runs_image(long pid, const char* image)
+{
+    char comm[COMM_CAP];
+    ssize_t n = proc_read(pid, "comm", comm, sizeof comm);
+    if (n < 0)
+        return gone(errno) ? 0 : -1;
+    if (n > 0 && comm[n - 1] == '\n')
+        comm[n - 1] = '\0';
+    if (strcmp(comm, image) != 0)
+        return 0;
+    char stat[STAT_HEAD_CAP];
+    if (proc_read(pid, "stat", stat, sizeof stat) < 0)
+        return gone(errno) ? 0 : -1;
+    // "<pid> (<comm>) <state> ...": comm may itself hold ')', so take the last.
+    const char* close_paren = strrchr(stat, ')');
+    return close_paren && close_paren[1] == ' ' && close_paren[2] != 'Z' && close_paren[2] != 'X';
+}
+
+// Looks at every other process of the image name and, with end, sends it
+// SIGKILL (without, signal 0 asks whether it could be ended).
+Scan scan(const char* image, bool end)
+{
+    Scan s = {};
+    DIR* proc = opendir("/proc");
+    if (!proc) {
+        s.unknown = errno;
+        return s;
+    }
+    pid_t self = getpid();
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(proc);
+        if (!entry) {
+            if (errno != 0)
+                s.unknown = errno;
+            break;
+        }
+        char* rest = nullptr;
+        long pid = strtol(entry->d_name, &rest, 10);
+        if (*rest != '\0' || pid <= 0 || pid == self || !runs_program(pid))
+            continue;
+        int runs = runs_image(pid, image);
+        if (runs < 0 && !s.unknown)
+            s.unknown = errno;
+        if (runs <= 0)
+            continue;
+        if (kill((pid_t)pid, end ? SIGKILL : 0) == 0) {
+            s.ended++;
+        } else if (!gone(errno)) {
+            if (!s.not_endable)
+                s.denied = errno;
+            s.not_endable++;
+        }
+    }
+    closedir(proc);
+    return s;
+}
+
+} // namespace
+
+void posix_error_text(int err, char* why, size_t why_cap)
+{
+    (void)snprintf(why, why_cap, "%s", strerror(err));
+}
+
+ImageState platform_image_state(const char* image, char* why, size_t why_cap)
+{
+    Scan s = scan(image, false);
+    if (s.not_endable) {
+        posix_error_text(s.denied, why, why_cap);
+        return IMAGE_NOT_ENDABLE;
+    }
+    if (s.unknown) {
+        posix_error_text(s.unknown, why, why_cap);
+        return IMAGE_UNKNOWN;
+    }
+    return s.ended ? IMAGE_RUNNING : IMAGE_NOT_RUNNING;
+}
+
+int posix_taskkill(char** words, int n)
+{
+    const char* image = nullptr;
+    for (int i = 1; i + 1 < n; i++)
+        if (text_starts_any_case(words[i], "/IM", true))
+            image = words[i + 1];
+    if (!image)
+        return STATUS_NOT_ALL_ENDED;
+    Scan s = scan(image, true);
+    if (s.not_endable || (s.unknown && !s.ended))
+        return STATUS_NOT_ALL_ENDED;
+    return s.ended ? 0 : STATUS_NONE_FOUND;
+}
