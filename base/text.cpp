@@ -55,6 +55,59 @@ bool text_holds_any(const char* s, const char* chars)
     return false;
 }
 
+// True when the len characters at start (a name's last part, before its
+// first '.') name a device, blanks at their end not counted.
+static bool names_device(const char* start, size_t len, const char* superscripts)
+{
+    while (len > 0 && start[len - 1] == ' ')
+        len--;
+    if (len == 3)
+        return text_starts_any_case(start, "CON", false) || text_starts_any_case(start, "PRN", false) ||
+               text_starts_any_case(start, "AUX", false) || text_starts_any_case(start, "NUL", false);
+    if (len != 4 || !(text_starts_any_case(start, "COM", false) || text_starts_any_case(start, "LPT", false)))
+        return false;
+    unsigned char digit = (unsigned char)start[3];
+    return (digit >= '1' && digit <= '9') || (digit >= 0x80 && strchr(superscripts, digit));
+}
+
+const char* text_windows_name_problem(const char* name, size_t full_len, LeadByteTest is_lead_byte,
+                                      const char* superscripts)
+{
+    // A leading "\\?\" (no limit on the length) or "\\.\", then a drive.
+    bool long_form = strncmp(name, "\\\\?\\", 4) == 0;
+    const char* rest = long_form || strncmp(name, "\\\\.\\", 4) == 0 ? name + 4 : name;
+    if (((rest[0] | 0x20) >= 'a' && (rest[0] | 0x20) <= 'z') && rest[1] == ':')
+        rest += 2;
+    const char* problem = nullptr;
+    const char* part = rest;  // the start of the part (between separators) at p
+    const char* dot = nullptr; // the first '.' of that part
+    size_t part_chars = 0;
+    each_char(rest, is_lead_byte, [&](const char* p) {
+        char c = *p;
+        if (c == '\\' || c == '/') {
+            part = p + 1;
+            dot = nullptr;
+            part_chars = 0;
+            return;
+        }
+        if (!dot && c == '.')
+            dot = p;
+        if (++part_chars > WINDOWS_NAME_MAX && !problem)
+            problem = "a part of it is longer than 255 characters";
+        if (strchr("?*|<>", c) && !problem)
+            problem = "it holds one of ? * | < >, which no Windows file name may hold";
+        if (c == ':' && !problem)
+            problem = "it holds a ':' that is no drive's: on NTFS it would name a stream of another file";
+    });
+    if (problem)
+        return problem;
+    if (names_device(part, dot ? (size_t)(dot - part) : strlen(part), superscripts))
+        return "it names a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9), not a file";
+    if (!long_form && full_len > WINDOWS_PATH_MAX)
+        return "as a full path it is longer than 259 characters (a leading \\\\?\\ lifts that)";
+    return nullptr;
+}
+
 uint64_t text_hash(const char* s)
 {
     uint64_t h = 14695981039346656037ull;

@@ -32,6 +32,26 @@ bool text_starts_any_case(const char* text, const char* word, bool whole);
 /// True when s holds a byte below 32, DEL, or one of chars.
 bool text_holds_any(const char* s, const char* chars);
 
+/// The longest file name and the longest full path (without a leading
+/// "\\?\") that Windows takes, in characters.
+const size_t WINDOWS_NAME_MAX = 255;
+const size_t WINDOWS_PATH_MAX = 259;
+
+/// Why Windows can make no file of the name name, or nullptr when it can:
+/// it holds one of ? * | < > (the '?' of a leading "\\?\" aside), a ':'
+/// that is no drive letter's (on NTFS one names a stream of another file),
+/// names a device (its last part, up to its first '.' and without blanks
+/// at the end of that, is CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9,
+/// in any letter case; the digit may also be one of `superscripts`, the
+/// code page's bytes for the superscript digits 1, 2, 3), has a part longer
+/// than WINDOWS_NAME_MAX characters, or is, as a full path of full_len
+/// characters, longer than WINDOWS_PATH_MAX without a leading "\\?\".
+/// Characters are counted as is_lead_byte tells them.
+///   a*.ts, a|b.ts, News:Special.ts, nul.ts, Com1 .x.ts  ->  refused
+///   D:\tv\a.ts, \\?\D:\tv\a.ts, CONSOLE.ts, COM0.ts   ->  nullptr
+const char* text_windows_name_problem(const char* name, size_t full_len, LeadByteTest is_lead_byte,
+                                      const char* superscripts);
+
 /// A 64-bit FNV-1a hash of s.
 uint64_t text_hash(const char* s);
 

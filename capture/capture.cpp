@@ -17,10 +17,10 @@ static const char STOP_MESSAGE_TAIL[] =
 const size_t IMAGE_NAME_MAX = IMAGE_NAME_CAP - 1;
 const size_t STOP_MESSAGE_CAP = 64;
 static_assert(IMAGE_NAME_MAX + sizeof STOP_MESSAGE_TAIL <= STOP_MESSAGE_CAP, "the stop message always fits");
-// The longest capture command line: the program directory and the image
-// name, the output name in quotation marks, '@' and eight hex digits, the
-// window text, the blanks between.
-static_assert(PROGRAM_DIR_CAP - 1 + IMAGE_NAME_MAX + 3 + OUTPUT_NAME_CAP - 1 + 2 + 8 + 1 + WINDOW_TEXT_CAP - 1 <
+// The longest capture command line: the program's path (the program
+// directory and the image name) and the output name, each in quotation
+// marks, '@' and eight hex digits, the window text, the blanks between.
+static_assert(2 + PROGRAM_DIR_CAP - 1 + IMAGE_NAME_MAX + 3 + OUTPUT_NAME_CAP - 1 + 2 + 8 + 1 + WINDOW_TEXT_CAP - 1 <
                   COMMAND_TEXT_CAP,
               "the capture command line always fits");
 static_assert(sizeof "taskkill /F /IM  1>nul 2>nul" - 1 + IMAGE_NAME_MAX < COMMAND_TEXT_CAP,
@@ -144,7 +144,10 @@ bool capture_pick_output_name(const char* file_arg, bool fixed, const Hooks& h, 
 bool capture_command_line(const char* program_dir, const char* suffix, const char* output_name,
                           int32_t source_id, const char* window, char* cmd, size_t cmd_cap)
 {
-    int n = snprintf(cmd, cmd_cap, "%szarnivek%s.exe \"%s\" @%X %s", program_dir, suffix, output_name,
+    char image[IMAGE_NAME_CAP];
+    capture_image_name(suffix, image);
+    const char* quote = strchr(program_dir, ' ') ? "\"" : "";
+    int n = snprintf(cmd, cmd_cap, "%s%s%s%s \"%s\" @%X %s", quote, program_dir, image, quote, output_name,
                      (unsigned)source_id, window);
     return n >= 0 && (size_t)n < cmd_cap;
 }

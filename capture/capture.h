@@ -63,6 +63,9 @@ bool capture_pick_output_name(const char* file_arg, bool fixed, const Hooks& h, 
                               const NameTrace* trace = nullptr);
 
 /// Forms the capture command line "<dir>zarnivek<suffix>.exe \"<name>\" @<HEX> <window>"
-/// in cmd (capacity cmd_cap). Returns false when it does not fit.
+/// in cmd (capacity cmd_cap); where the program directory holds a blank, the
+/// program's path stands in quotation marks too:
+///   "C:\Program Files (x86)\tv\zarnivek.exe" "rec.ts" @400 2100
+/// Returns false when it does not fit.
 bool capture_command_line(const char* program_dir, const char* suffix, const char* output_name,
                           int32_t source_id, const char* window, char* cmd, size_t cmd_cap);

@@ -6,5 +6,6 @@
 int main(int argc, char** argv)
 {
     platform_console_init();
+    platform_keep_arguments(argc, argv);
     return launcher_run(argc, argv, platform_hooks);
 }

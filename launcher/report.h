@@ -12,18 +12,18 @@
 
 /// Every value of a run, as the driver holds it.
 struct RunValues {
-    char program_dir[PROGRAM_DIR_CAP];
-    char settings_path[SETTINGS_PATH_CAP];
-    Invocation inv;
-    int32_t source_given; // the source id of the arguments, before the settings file
-    Margins margins;
-    char suffix[SUFFIX_CAP];
-    const char* file_arg;
-    const char* time_arg;
-    char window[WINDOW_TEXT_CAP];
+    char program_dir[PROGRAM_DIR_CAP] = {};
+    char settings_path[SETTINGS_PATH_CAP] = {};
+    Invocation inv = {};
+    int32_t source_given = 0; // the source id of the arguments, before the settings file
+    Margins margins = {0, 0};
+    char suffix[SUFFIX_CAP] = {};
+    const char* file_arg = nullptr;
+    const char* time_arg = nullptr;
+    char window[WINDOW_TEXT_CAP] = {};
     LaunchMoment at;
-    char output_name[OUTPUT_NAME_CAP];
-    char command[COMMAND_TEXT_CAP];
+    char output_name[OUTPUT_NAME_CAP] = {};
+    char command[COMMAND_TEXT_CAP] = {};
 };
 
 /// The steps a run tells of, in the order of the sequence.

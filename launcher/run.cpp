@@ -100,6 +100,14 @@ static bool arguments_are_usable(RunValues* v, const Hooks& h)
         say(h, "Bad file argument '%s': it ends with a backslash\n", file_arg);
         return false;
     }
+    // A name the system cannot store (Windows: characters its code page
+    // lacks, a device, a stream, a name too long) would be known only when
+    // the capture program fails to create the file, hours later.
+    char why[REASON_CAP];
+    if (h.name_problem(file_arg, why, sizeof why)) {
+        say(h, "Bad file argument '%.*s': %s\n", QUOTE, file_arg, why);
+        return false;
+    }
     if (timing_is_window(time_arg)) {
         Window w = {};
         if (!timing_read_window(time_arg, &w)) {
@@ -183,12 +191,12 @@ static int run(int argc, const char* const* argv, const Hooks& h, const Report& 
             (int)v.inv.file_pos);
         return fail(h);
     }
-    // The capture program's path heads its command line unquoted: a blank
-    // would start another program ("/opt/my" for "/opt/my tv/"), and a '"' or
-    // a control character would split it otherwise. The characters cmd.exe
-    // acts on are safe: such a command text is started without it.
-    if (text_holds_any(v.program_dir, " \"")) {
-        say(h, "Cannot start the capture program from '%s': the directory holds a blank, a control character or "
+    // The capture program's path heads its command line, in quotation marks
+    // where it holds a blank: a '"' or a control character would split it
+    // otherwise. The characters cmd.exe acts on are safe: such a command
+    // text is started without it.
+    if (text_holds_any(v.program_dir, "\"")) {
+        say(h, "Cannot start the capture program from '%s': the directory holds a control character or "
                "a double quotation mark\n", v.program_dir);
         return fail(h);
     }

@@ -19,6 +19,7 @@ const Hooks platform_hooks = {
     platform_write_err,    // write_err
     platform_is_lead_byte, // is_lead_byte
     PLATFORM_SEPARATORS,   // path_separators
+    platform_name_problem, // name_problem
 };
 
 static void write_formatted(void (*write)(const char*, size_t), const char* fmt, va_list ap)

@@ -24,6 +24,7 @@ struct Hooks {
     void (*write_err)(const char* text, size_t len);
     bool (*is_lead_byte)(unsigned char c);
     const char* path_separators;
+    bool (*name_problem)(const char* name, char* why, size_t why_cap);
 };
 
 /// The real platform operations.

@@ -43,6 +43,19 @@ extern const char PLATFORM_SEPARATORS[];
 /// ANSI code page (never on Linux).
 bool platform_is_lead_byte(unsigned char c);
 
+/// Keeps the program's argument vector, as main received it, for
+/// platform_name_problem.
+void platform_keep_arguments(int argc, char** argv);
+
+/// Writes why this system can make no file of the name into why (capacity
+/// why_cap) and returns true; false when it can. Linux takes every name.
+/// Windows: an argument of the command line that lost characters when the
+/// C runtime turned the command line into the code page's argument vector
+/// ("it holds characters code page 1252 cannot show": a '?' for each, or a
+/// look-alike such as ':' for '：'), then the rules of
+/// text_windows_name_problem (base/text.h).
+bool platform_name_problem(const char* name, char* why, size_t why_cap);
+
 // --- Clock and pauses
 
 /// A reading of the local clock.
@@ -72,7 +85,8 @@ void platform_sleep_ms(unsigned ms);
 
 // --- Files
 
-/// True when the file status query succeeds for path (a file, a directory, a device).
+/// True when path names an entry: a file, a directory, a device, or a
+/// symbolic link, one that dangles too.
 bool platform_file_exists(const char* path);
 
 /// Opens path for reading when it names a regular file, without ever
@@ -114,11 +128,17 @@ enum ImageState {
 ImageState platform_image_state(const char* image, char* why, size_t why_cap);
 
 /// Runs one command text through the command interpreter and waits for it.
-/// Returns its exit status, or -1 when no process can be started at all.
+/// Returns its exit status (128 + n for a program a signal n ended), or -1
+/// when no process can be started at all; a program that cannot be started
+/// says why in one line on standard error. The output name's reservation,
+/// if one is held, is handed on to the program. While it runs, the run
+/// ignores what a console sends the program too (Linux: SIGINT, SIGQUIT;
+/// Windows: Ctrl-C, Ctrl-Break) and passes SIGTERM and SIGHUP on to it.
 /// On Windows a text that cmd.exe would read otherwise than its words say is
 /// started directly, from the same text: one holding '%' (expanded even inside
-/// double quotation marks), or whose program path holds one of ^ & | < > ( )
-/// ; , = ! (a double-byte character's second byte excepted).
+/// double quotation marks), one whose program path stands in quotation marks,
+/// or whose program path holds one of ^ & | < > ( ) ; , = ! (a double-byte
+/// character's second byte excepted).
 int platform_run_command(const char* text);
 
 // --- Output name reservations
@@ -134,16 +154,23 @@ enum Reservation {
 /// ends, or platform_release_name() lets it go; a run holds one at a time.
 /// The reservation is an object only one process can hold, named by the
 /// name's key: on Linux an abstract Unix socket, on Windows a named mutex
-/// (Global\ where it can be created, else Local\). Taking it is atomic.
+/// (Global\ where it can be created, else Local\). Taking it is atomic. The
+/// capture program inherits it (platform_run_command), so the name stays
+/// taken while that program, or what it leaves running, holds it.
+/// RESERVATION_UNAVAILABLE for a name with no key.
 Reservation platform_reserve_name(const char* name);
 
 /// Lets the reservation this run holds go (none held: nothing happens).
 void platform_release_name();
 
-/// Forms the key of an output name's reservation into key: its full path
-/// (a relative name resolved against the current directory, "." and ".."
-/// taken out; on Windows upper-cased, as letter case does not matter there),
-/// or a hash of it where the path does not fit the object's name. False when
-/// the full path cannot be had.
+/// Forms the key of an output name's reservation into key: the identity of
+/// its directory (Linux: device and inode numbers; Windows: volume serial
+/// number and file index), which every route to the directory shares, and
+/// the file's own name (upper-cased on Windows, where letter case does not
+/// matter); a hash of that where it does not fit the object's name. On
+/// Linux a name that is a symbolic link (a dangling one too) is keyed by what
+/// it points to. False, and no key, when the directory does not exist (no
+/// file can be created there), or on Windows for a name that is a link
+/// (which the status query finds, however it dangles).
 const size_t RESERVATION_KEY_CAP = 260;
 bool platform_reservation_key(const char* name, char* key, size_t key_cap);

@@ -81,6 +81,13 @@ bool platform_is_lead_byte(unsigned char)
     return false;
 }
 
+void platform_keep_arguments(int, char**) {}
+
+bool platform_name_problem(const char*, char*, size_t)
+{
+    return false; // a Linux file name may hold any byte but '/' and NUL
+}
+
 // --- Clock and pauses
 
 bool platform_zone_problem(char* why, size_t why_cap)
@@ -110,8 +117,10 @@ void platform_sleep_ms(unsigned ms)
 
 bool platform_file_exists(const char* path)
 {
+    // The entry itself: a symbolic link counts, however it dangles, so that
+    // no run writes through one into another place.
     struct stat st = {};
-    return stat(path, &st) == 0;
+    return lstat(path, &st) == 0;
 }
 
 int platform_open_regular(const char* path)

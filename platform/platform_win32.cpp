@@ -40,6 +40,9 @@ void error_text(DWORD err, char* why, size_t why_cap)
     why[n < why_cap ? n : why_cap - 1] = '\0';
 }
 
+// The output name's reservation this run holds (a mutex), or null.
+HANDLE held_reservation = nullptr;
+
 char stdout_buffer[STDOUT_BLOCK];
 // Standard output when it is a character device (the console), else null.
 HANDLE console_out = nullptr;
@@ -58,10 +61,14 @@ int start_directly(const char* text)
     PROCESS_INFORMATION pi;
     if (!CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
         DWORD err = GetLastError();
-        if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND)
-            return -1;
-        (void)fprintf(stderr, "cannot start '%.*s': not found\n", (int)QUOTE_MAX, text);
-        return STATUS_NOT_FOUND;
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
+            (void)fprintf(stderr, "cannot start '%.*s': not found\n", (int)QUOTE_MAX, text);
+            return STATUS_NOT_FOUND;
+        }
+        char why[REASON_CAP];
+        error_text(err, why, sizeof why);
+        (void)fprintf(stderr, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, text, why);
+        return -1;
     }
     CloseHandle(pi.hThread);
     DWORD code = (DWORD)-1;
@@ -71,8 +78,18 @@ int start_directly(const char* text)
     return (int)code;
 }
 
+// While a command runs, Ctrl-C and Ctrl-Break reach its program from the
+// console (the capture program decides what they mean); the run itself
+// goes on waiting, and gives the program's status. (A handler, not
+// SetConsoleCtrlHandler(NULL, TRUE), which the program would inherit.)
+BOOL WINAPI keep_waiting(DWORD event)
+{
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
 // True when cmd.exe would read the command text otherwise than its words
-// say. It expands %NAME% even inside double quotation marks, so a file name
+// say. It strips the quotation marks of a quoted program path. It expands
+// %NAME% even inside double quotation marks, so a file name
 // holding '%' would reach the capture program changed. The program path
 // heads the text without quotation marks: there cmd.exe takes ^ away, ends
 // the command at & | < > (redirecting or starting another), and ( ) ; , =
@@ -80,7 +97,9 @@ int start_directly(const char* text)
 // "ab\zarnivek.exe"). The second byte of a double-byte character is none of them.
 bool read_otherwise_by_cmd(const char* text)
 {
-    if (strchr(text, '%'))
+    // A quoted program path (its directory holds a blank): cmd.exe /c would
+    // strip the quotation marks of a line that begins and ends with one.
+    if (text[0] == '"' || strchr(text, '%'))
         return true;
     for (const char* p = text; *p && *p != ' ' && *p != '\t'; p++) {
         if (platform_is_lead_byte((unsigned char)*p) && p[1])
@@ -155,16 +174,29 @@ void platform_sleep_ms(unsigned ms)
 
 int platform_run_command(const char* text)
 {
-    if (read_otherwise_by_cmd(text))
-        return start_directly(text);
-    // COMSPEC, else CMD.EXE, with "/c"; -1 when no interpreter can be started.
-    return system(text); // NOLINT(cert-env33-c): running the command interpreter is the point
+    // The output name's reservation, if one is held, goes to the program
+    // (through cmd.exe too): its name stays taken while the program runs,
+    // however this run ends. No other handle of this run is inheritable.
+    if (held_reservation)
+        (void)SetHandleInformation(held_reservation, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    (void)SetConsoleCtrlHandler(keep_waiting, TRUE);
+    int status = 0;
+    if (read_otherwise_by_cmd(text)) {
+        status = start_directly(text);
+    } else {
+        // COMSPEC, else CMD.EXE, with "/c"; -1 when no interpreter can be started.
+        status = system(text); // NOLINT(cert-env33-c): running the command interpreter is the point
+        if (status == -1)
+            (void)fprintf(stderr, "cannot start the command interpreter: %s\n", strerror(errno));
+    }
+    (void)SetConsoleCtrlHandler(keep_waiting, FALSE);
+    return status;
 }
 
 bool platform_file_exists(const char* path)
 {
-    struct _stat st = {};
-    return _stat(path, &st) == 0;
+    // The entry itself: a link counts, however it dangles.
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 int platform_open_regular(const char* path)
@@ -264,6 +296,86 @@ bool platform_is_lead_byte(unsigned char c)
     return IsDBCSLeadByte(c) != FALSE;
 }
 
+// The C runtime's argument vector in UTF-16, split from the command line
+// by the same rules as the one main receives (msvcrt.dll).
+extern "C" int __cdecl __wgetmainargs( // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): its name
+    int* argc, wchar_t*** argv, wchar_t*** env, int glob, int* new_mode);
+
+namespace {
+
+int kept_argc = 0;
+char** kept_argv = nullptr;
+
+// True when name is an argument of the command line that lost characters
+// on its way into the code page: converted back from the command line's
+// own UTF-16 without a look-alike (best-fit) character, it must give the
+// same bytes. Not an argument (a name a test made): false.
+bool lost_characters(const char* name)
+{
+    int pos = -1;
+    for (int i = 0; i < kept_argc; i++)
+        if (kept_argv[i] == name)
+            pos = i;
+    if (pos < 0)
+        return false;
+    int wide_argc = 0, new_mode = 0;
+    wchar_t** wide_argv = nullptr;
+    wchar_t** wide_env = nullptr;
+    // Split otherwise: a look-alike of a quotation mark or a blank got in.
+    if (__wgetmainargs(&wide_argc, &wide_argv, &wide_env, 0, &new_mode) < 0 || wide_argc != kept_argc)
+        return true;
+    static char back[2 * OUTPUT_NAME_CAP];
+    UINT code_page = GetACP();
+    BOOL defaulted = FALSE;
+    bool utf8 = code_page == CP_UTF8; // holds every character; takes no flags
+    int n = WideCharToMultiByte(code_page, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide_argv[pos], -1, back,
+                                (int)sizeof back, nullptr, utf8 ? nullptr : &defaulted);
+    return n == 0 || defaulted || strcmp(back, name) != 0;
+}
+
+// The code page's bytes for the superscript digits 1, 2 and 3, those it has
+// as one byte, for the names of the devices COM¹ and LPT¹ and the like.
+void superscript_digits(char (&out)[4])
+{
+    const wchar_t digits[] = {0xB9, 0xB2, 0xB3};
+    size_t n = 0;
+    for (wchar_t digit : digits) {
+        char byte[2];
+        BOOL defaulted = FALSE;
+        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &digit, 1, byte, sizeof byte, nullptr, &defaulted) == 1 &&
+            !defaulted)
+            out[n++] = byte[0];
+    }
+    out[n] = '\0';
+}
+
+} // namespace
+
+void platform_keep_arguments(int argc, char** argv)
+{
+    kept_argc = argc;
+    kept_argv = argv;
+}
+
+bool platform_name_problem(const char* name, char* why, size_t why_cap)
+{
+    if (lost_characters(name)) {
+        (void)snprintf(why, why_cap, "it holds characters code page %u cannot show", GetACP());
+        return true;
+    }
+    static wchar_t wide[2 * OUTPUT_NAME_CAP];
+    DWORD full_len = 0;
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, (int)(sizeof wide / sizeof wide[0])) > 0)
+        full_len = GetFullPathNameW(wide, 0, nullptr, nullptr); // the length with its terminating zero
+    char superscripts[4];
+    superscript_digits(superscripts);
+    const char* problem =
+        text_windows_name_problem(name, full_len > 0 ? full_len - 1 : 0, platform_is_lead_byte, superscripts);
+    if (problem)
+        (void)snprintf(why, why_cap, "%s", problem);
+    return problem != nullptr;
+}
+
 ImageState platform_image_state(const char* image, char* why, size_t why_cap)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -305,81 +417,44 @@ const wchar_t* const NAMESPACES[] = {L"Global\\", L"Local\\"};
 const size_t MUTEX_KEY_MAX = MAX_PATH - 1 - (sizeof "Global\\" - 1);
 static_assert(MUTEX_KEY_MAX < RESERVATION_KEY_CAP, "every key fits its text");
 
-HANDLE held_reservation = nullptr;
-
-// Writes into out the full path of name (made full against the current
-// directory, "." and ".." taken out), its directory as the file system finds
-// it when it can be opened: junctions, links and substituted drives
-// followed, short names made long, so that every route to one directory
-// gives one path. Returns its length, 0 when it does not fit.
-DWORD final_path(const wchar_t* name, wchar_t (&out)[FULL_PATH_CAP])
-{
-    static wchar_t full[FULL_PATH_CAP];
-    wchar_t* base = nullptr;
-    DWORD n = GetFullPathNameW(name, (DWORD)FULL_PATH_CAP, full, &base);
-    if (n == 0 || n >= FULL_PATH_CAP)
-        return 0;
-    HANDLE dir = INVALID_HANDLE_VALUE;
-    if (base && base > full) {
-        wchar_t first = *base;
-        *base = L'\0'; // the directory, its last separator kept: "C:\" is a root
-        dir = CreateFileW(full, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        *base = first;
-    }
-    DWORD m = 0;
-    if (dir != INVALID_HANDLE_VALUE) {
-        m = GetFinalPathNameByHandleW(dir, out, (DWORD)FULL_PATH_CAP, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        CloseHandle(dir);
-    }
-    size_t base_len = wcslen(base ? base : L"");
-    if (m == 0 || m + 1 + base_len >= FULL_PATH_CAP) {
-        wcscpy(out, full); // fits: n < FULL_PATH_CAP
-        return n;
-    }
-    // In the form GetFullPathNameW gives ("\\?\C:\tv" as "C:\tv",
-    // "\\?\UNC\server\share" as "\\server\share"): where no link is on the way,
-    // a run whose query failed (a share that denies it) still meets one whose
-    // query succeeded.
-    const wchar_t* path = out;
-    if (wcsncmp(out, L"\\\\?\\UNC\\", 8) == 0) {
-        path = out + 6;
-        out[6] = L'\\';
-    } else if (wcsncmp(out, L"\\\\?\\", 4) == 0) {
-        path = out + 4;
-    }
-    m -= (DWORD)(path - out);
-    memmove(out, path, (m + 1) * sizeof(wchar_t));
-    if (m > 0 && out[m - 1] != L'\\')
-        out[m++] = L'\\';
-    wcscpy(out + m, base ? base : L""); // fits: checked above
-    return m + (DWORD)base_len;
-}
-
 } // namespace
 
 bool platform_reservation_key(const char* name, char* key, size_t key_cap)
 {
     static wchar_t wide[FULL_PATH_CAP], full[FULL_PATH_CAP], upper[FULL_PATH_CAP];
-    static char utf8[FULL_PATH_CAP * 3];
+    static char file[FULL_PATH_CAP * 3];
+    static char identity[FULL_PATH_CAP * 3 + 32];
+    wchar_t* base = nullptr;
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, (int)FULL_PATH_CAP) == 0)
         return false;
-    DWORD n = final_path(wide, full);
-    if (n == 0)
+    DWORD n = GetFullPathNameW(wide, (DWORD)FULL_PATH_CAP, full, &base);
+    if (n == 0 || n >= FULL_PATH_CAP || !base || base == full)
         return false;
-    // Letter case does not matter to the file system: the system's own
-    // upper case. A backslash separates a namespace from an object's name,
-    // so none may stand in the name.
-    int len = LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, full, (int)n, upper, (int)FULL_PATH_CAP - 1);
-    if (len <= 0)
+    // A name that is a link (a reparse point) is taken as it exists, however
+    // it dangles: it needs no key.
+    DWORD attrs = GetFileAttributesW(full);
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
-    upper[len] = L'\0';
-    for (wchar_t* p = upper; *p; p++)
-        if (*p == L'\\')
-            *p = L'/';
-    if (WideCharToMultiByte(CP_UTF8, 0, upper, -1, utf8, (int)sizeof utf8, nullptr, nullptr) == 0)
+    // The directory by its identity, which every route to it shares (a
+    // junction, a link, a substituted drive, a short name, one share under
+    // two server names), and the file's own name in the system's upper case,
+    // as letter case does not matter to the file system.
+    wchar_t first = *base;
+    *base = L'\0'; // the directory, its last separator kept: "C:\" is a root
+    HANDLE dir = CreateFileW(full, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    *base = first;
+    if (dir == INVALID_HANDLE_VALUE)
         return false;
-    return text_object_name(utf8, MUTEX_KEY_MAX, key, key_cap);
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL known = GetFileInformationByHandle(dir, &info);
+    CloseHandle(dir);
+    int len = LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, base, -1, upper, (int)FULL_PATH_CAP);
+    if (!known || len <= 0 || WideCharToMultiByte(CP_UTF8, 0, upper, -1, file, (int)sizeof file, nullptr, nullptr) == 0)
+        return false;
+    (void)snprintf(identity, sizeof identity, "%08lx.%08lx%08lx/%s", (unsigned long)info.dwVolumeSerialNumber,
+                   (unsigned long)info.nFileIndexHigh, (unsigned long)info.nFileIndexLow, file); // fits: see its capacity
+    return text_object_name(identity, MUTEX_KEY_MAX, key, key_cap);
 }
 
 Reservation platform_reserve_name(const char* name)
@@ -393,7 +468,7 @@ Reservation platform_reserve_name(const char* name)
         wchar_t object[MAX_PATH];
         (void)_snwprintf(object, MAX_PATH, L"%ls%ls", space, wide_key); // fits: see MUTEX_KEY_MAX
         object[MAX_PATH - 1] = L'\0';
-        // Not inheritable: the reservation ends with this run.
+        // Not inheritable, until the capture program starts (platform_run_command).
         HANDLE mutex = CreateMutexW(nullptr, FALSE, object);
         DWORD err = GetLastError();
         if (mutex && err == ERROR_ALREADY_EXISTS) {

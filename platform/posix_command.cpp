@@ -22,37 +22,123 @@ const int STATUS_NOT_STARTED = 127;
 const size_t WORD_STORE_CAP = 2048;
 const int WORDS_CAP = 1024;
 
+// The capture program while it runs, for the signal handler.
+volatile sig_atomic_t running_child = 0;
+
+void pass_on(int sig)
+{
+    int err = errno;
+    if (running_child > 0)
+        (void)kill((pid_t)running_child, sig);
+    errno = err;
+}
+
+// While a program runs: SIGTERM and SIGHUP sent to this run are passed on to
+// it, and SIGINT and SIGQUIT are ignored, as system(3) does (a terminal
+// sends them to the program too). Then the run waits for the program and
+// gives its status, however it ended.
+const int PASSED_ON[] = {SIGTERM, SIGHUP};
+const int IGNORED[] = {SIGINT, SIGQUIT};
+// The signals the program starts with at their default, though this run
+// ignores SIGPIPE all along and these others while it waits.
+const int AT_DEFAULT[] = {SIGPIPE, SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+struct Signals {
+    struct sigaction passed_on[2], ignored[2];
+};
+
+void install(Signals* saved)
+{
+    struct sigaction pass = {}, ignore = {};
+    pass.sa_handler = pass_on;
+    pass.sa_flags = SA_RESTART;
+    sigemptyset(&pass.sa_mask);
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (int i = 0; i < 2; i++) {
+        (void)sigaction(PASSED_ON[i], &pass, &saved->passed_on[i]);
+        (void)sigaction(IGNORED[i], &ignore, &saved->ignored[i]);
+    }
+}
+
+void restore(const Signals& saved)
+{
+    for (int i = 0; i < 2; i++) {
+        (void)sigaction(PASSED_ON[i], &saved.passed_on[i], nullptr);
+        (void)sigaction(IGNORED[i], &saved.ignored[i], nullptr);
+    }
+}
+
+// Sets up the start: every signal this run handles or ignores at its default
+// in the program, the program's signal mask the one before the start, and
+// the output name's reservation, if one is held, handed on to it (the same
+// descriptor without close-on-exec). 0, or an error number.
+int prepare(posix_spawnattr_t* attr, posix_spawn_file_actions_t* actions, const sigset_t& mask)
+{
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : AT_DEFAULT)
+        sigaddset(&defaults, sig);
+    int err = posix_spawnattr_setsigdefault(attr, &defaults);
+    if (err == 0)
+        err = posix_spawnattr_setsigmask(attr, &mask);
+    if (err == 0)
+        err = posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    int held = posix_held_reservation();
+    if (err == 0 && held >= 0)
+        err = posix_spawn_file_actions_adddup2(actions, held, held);
+    return err;
+}
+
 // Starts words[0] with words as its argv and waits for it: its exit status,
 // 128 + the signal that ended it, 127 when the program cannot be started, or
 // -1 when no process can be (each of the last two says why on standard error).
 int spawn_and_wait(char** words)
 {
     posix_spawnattr_t attr;
+    posix_spawn_file_actions_t actions;
     if (posix_spawnattr_init(&attr) != 0) {
         (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(ENOMEM));
         return -1;
     }
-    // The program starts with SIGPIPE at its default, though this one ignores it.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        posix_spawnattr_destroy(&attr);
+        (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(ENOMEM));
+        return -1;
+    }
+    // SIGTERM and SIGHUP wait until the program's number is known.
+    sigset_t blocked, mask;
+    sigemptyset(&blocked);
+    for (int sig : PASSED_ON)
+        sigaddset(&blocked, sig);
+    (void)sigprocmask(SIG_BLOCK, &blocked, &mask);
+    Signals saved = {};
+    install(&saved);
     pid_t child = 0;
-    int err = posix_spawnattr_setsigdefault(&attr, &defaults);
+    int err = prepare(&attr, &actions, mask);
     if (err == 0)
-        err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    if (err == 0)
-        err = strchr(words[0], '/') ? posix_spawn(&child, words[0], nullptr, &attr, words, environ)
-                                    : posix_spawnp(&child, words[0], nullptr, &attr, words, environ);
+        err = strchr(words[0], '/') ? posix_spawn(&child, words[0], &actions, &attr, words, environ)
+                                    : posix_spawnp(&child, words[0], &actions, &attr, words, environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
+    int status = 0;
+    pid_t waited = -1;
+    if (err == 0) {
+        running_child = child;
+        (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
+        while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+        }
+        (void)sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        running_child = 0;
+    }
+    restore(saved);
+    (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
     if (err != 0) {
         (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(err));
         // Out of processes or memory: nothing could have been started.
         return err == EAGAIN || err == ENOMEM ? -1 : STATUS_NOT_STARTED;
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
+    if (waited < 0)
+        return -1;
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))

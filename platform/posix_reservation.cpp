@@ -1,6 +1,9 @@
 // Output name reservations on Linux: an abstract Unix socket, bound and
 // never listening, named by the name's key. Abstract sockets belong to the
 // network namespace, so runs of every user and session see each other's.
+// The capture program inherits the socket (posix_command.cpp), so the name
+// stays taken while it or what it leaves running holds it, however the run
+// ends.
 #include "base/text.h"
 #include "platform/platform.h"
 #include "platform/posix.h"
@@ -8,86 +11,81 @@
 #include <errno.h>
 #include <limits.h>
 #include <stddef.h>
-#include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-// A full path: at most PATH_MAX, which getcwd also keeps to.
-const size_t FULL_PATH_CAP = 4096;
-static_assert(FULL_PATH_CAP >= PATH_MAX, "realpath fills up to PATH_MAX bytes");
+// A path: at most PATH_MAX bytes, as the kernel takes them.
+const size_t PATH_CAP = PATH_MAX;
+// The links followed before a name counts as a loop, as the kernel counts them.
+const int LINKS_MAX = 40;
 // An abstract socket's name: the bytes of sun_path after its leading zero.
 const size_t SOCKET_NAME_MAX = sizeof(sockaddr_un{}.sun_path) - 1;
 static_assert(SOCKET_NAME_MAX < RESERVATION_KEY_CAP, "every key fits its text");
+// "<device>.<inode>/<name>": two 64-bit numbers in hex and a file name.
+const size_t IDENTITY_CAP = 2 * 16 + 2 + NAME_MAX + 1;
 
 int held_reservation = -1;
 
-// Appends the components of path to the full path in out (which begins with
-// '/'), taking "." out and letting ".." take out the component before it.
-bool append_components(const char* path, char* out, size_t* len, size_t cap)
+// Where a name leads: the name itself, or, where it is a symbolic link (one
+// that dangles too), what the link points to, followed as the kernel would
+// (a relative target from the link's directory). False for a loop, or a
+// path that does not fit.
+bool follow_links(const char* name, char (&path)[PATH_CAP])
 {
-    for (const char* p = path; *p;) {
-        while (*p == '/')
-            p++;
-        size_t n = strcspn(p, "/");
-        if (n == 0)
-            break;
-        if (n == 2 && p[0] == '.' && p[1] == '.') {
-            while (*len > 1 && out[*len - 1] != '/')
-                (*len)--;
-            if (*len > 1)
-                (*len)--; // the '/' before the component taken out, unless it is the root
-        } else if (!(n == 1 && p[0] == '.')) {
-            if (*len + (*len > 1) + n >= cap)
-                return false;
-            if (*len > 1)
-                out[(*len)++] = '/';
-            memcpy(out + *len, p, n);
-            *len += n;
-        }
-        p += n;
-    }
-    out[*len] = '\0';
-    return true;
-}
-
-// The full path of name (the file need not exist yet). Its directory, when
-// it exists, as the kernel finds it: symbolic links and ".." followed, so
-// that every spelling of one file, through a linked directory too, gives one
-// path. Otherwise relative to the current directory with "." and ".." taken
-// out as text: no file can be created there, but the name still gets a key.
-bool full_path(const char* name, char (&out)[FULL_PATH_CAP])
-{
-    const char* base = strrchr(name, '/');
-    base = base ? base + 1 : name;
-    size_t dir_len = (size_t)(base - name);
-    char dir[FULL_PATH_CAP];
-    size_t len = 1;
-    if (dir_len < sizeof dir) {
-        memcpy(dir, name, dir_len);
-        dir[dir_len] = '\0';
-        if (realpath(dir_len ? dir : ".", out)) {
-            len = strlen(out);
-            return append_components(base, out, &len, sizeof out);
-        }
-    }
-    out[0] = '/';
-    if (name[0] != '/' && (!getcwd(dir, sizeof dir) || !append_components(dir, out, &len, sizeof out)))
+    int n = snprintf(path, sizeof path, "%s", name);
+    if (n < 0 || (size_t)n >= sizeof path)
         return false;
-    return append_components(name, out, &len, sizeof out);
+    for (int hop = 0; hop < LINKS_MAX; hop++) {
+        struct stat st = {};
+        if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        char target[PATH_CAP];
+        ssize_t len = readlink(path, target, sizeof target - 1);
+        if (len < 0)
+            return false;
+        target[len] = '\0';
+        const char* slash = strrchr(path, '/');
+        size_t dir_len = target[0] == '/' || !slash ? 0 : (size_t)(slash - path) + 1;
+        if (dir_len + (size_t)len >= sizeof path)
+            return false;
+        memcpy(path + dir_len, target, (size_t)len + 1);
+    }
+    return false;
 }
 
 } // namespace
 
 bool platform_reservation_key(const char* name, char* key, size_t key_cap)
 {
-    char full[FULL_PATH_CAP];
-    if (!full_path(name, full))
+    char path[PATH_CAP];
+    if (!follow_links(name, path))
         return false;
-    return text_object_name(full, SOCKET_NAME_MAX, key, key_cap);
+    // The directory by its identity, which every route to it shares (a
+    // symbolic link, a bind mount, ".."), and the file's own name.
+    char* slash = strrchr(path, '/');
+    const char* file = slash ? slash + 1 : path;
+    struct stat dir = {};
+    int found = -1;
+    if (!slash) {
+        found = stat(".", &dir);
+    } else {
+        char first = slash[1];
+        slash[1] = '\0'; // the directory, its last '/' kept: "/" is the root
+        found = stat(path, &dir);
+        slash[1] = first;
+    }
+    if (found != 0 || strlen(file) > NAME_MAX)
+        return false;
+    char identity[IDENTITY_CAP];
+    (void)snprintf(identity, sizeof identity, "%llx.%llx/%s", (unsigned long long)dir.st_dev,
+                   (unsigned long long)dir.st_ino, file); // fits: see IDENTITY_CAP
+    return text_object_name(identity, SOCKET_NAME_MAX, key, key_cap);
 }
 
 Reservation platform_reserve_name(const char* name)
@@ -99,7 +97,8 @@ Reservation platform_reserve_name(const char* name)
         return RESERVATION_UNAVAILABLE;
     size_t len = strlen(key); // fits: the key is kept to SOCKET_NAME_MAX
     memcpy(addr.sun_path + 1, key, len);
-    // Not handed on to the capture program: the reservation ends with this run.
+    // Close-on-exec: of the programs this run starts, only the capture
+    // program gets it.
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return RESERVATION_UNAVAILABLE;

@@ -6,6 +6,7 @@ and launch its own.
 usage: test_concurrency.py LAUNCHER STANDIN"""
 
 import os
+import signal
 import subprocess
 import sys
 import unittest
@@ -112,15 +113,51 @@ class Concurrent(unittest.TestCase):
         names = sorted(c[1] for c in self.box.calls())
         self.assertEqual(names, sorted([b"rec.ts"] + [b"rec(%d).ts" % n for n in range(1, 8)]))
 
-    def test_a_killed_run_frees_its_name_at_once(self):
-        held = self.start("rec.ts", "@1", "I1", "2100", seconds=600)
+    def test_a_run_ended_by_a_signal_passes_it_on_and_its_name_stays_taken(self):
+        # The capture program creates its file 30 s (3 s here) after it starts.
+        late = dict(seconds=30 * self.box.SPEED // 10, touch=True)
+        # SIGINT, which a terminal sends the capture program too, leaves the
+        # run waiting; SIGTERM is passed on, and the run gives the capture
+        # program's status: ended by signal 15.
+        first = self.start("late.ts", "@1", "I1", "2100", **late)
         harness.wait_for(lambda: len(self.box.calls()) == 1, "the first capture program runs")
-        # While it runs, its name is taken, though no file exists yet.
-        self.assertEqual(self.finish(self.start("rec.ts", "@1", "I2", "2100"))[0], 0)
-        held.kill()
-        held.wait(10)
-        self.assertEqual(self.finish(self.start("rec.ts", "@1", "I3", "2100"))[0], 0)
-        self.assertEqual([c[1] for c in self.box.calls()], [b"rec.ts", b"rec(1).ts", b"rec.ts"])
+        first.send_signal(signal.SIGINT)
+        first.send_signal(signal.SIGTERM)
+        status, out, _ = self.finish(first, timeout=10)
+        self.assertEqual((status, out), (128 + signal.SIGTERM, b'standin ran\n%s/zarnivek1.exe "late.ts" @1 2100\n' %
+                                         self.box.dir.encode()))
+        # A run ended by SIGKILL leaves its capture program running, holding
+        # the name: a second run picks another before the file exists.
+        second = self.start("late.ts", "@1", "I2", "2100", **late)
+        harness.wait_for(lambda: len(self.box.calls()) == 2, "the second capture program runs")
+        second.kill()
+        second.wait(10)
+        self.assertEqual(self.finish(self.start("late.ts", "@1", "I3", "2100"))[0], 0)
+        self.assertEqual([c[1] for c in self.box.calls()], [b"late.ts", b"late.ts", b"late(1).ts"])
+        harness.wait_for(lambda: os.path.exists(self.box.path("late.ts")), "the orphaned capture program ends", 20)
+
+    def test_one_directory_by_two_routes_is_one_directory(self):
+        # rec/ and bind/ are one directory (a bind mount in a mount namespace
+        # of this test's own); four runs at once, two by each route, each
+        # capture program creating its file seconds later. And l.ts, a
+        # dangling link to target.ts, chosen at once with target.ts.
+        for d in ("rec", "bind"):
+            os.mkdir(self.box.path(d))
+        os.symlink("target.ts", self.box.path("l.ts"))
+        env = dict(os.environ, STANDIN_SLEEP=str(30 * self.box.SPEED // 10), STANDIN_TOUCH="1")
+        env.update(harness.faketime_env(None, self.box.SPEED))
+        runs = [("rec/a.ts", 1), ("bind/a.ts", 2), ("rec/a.ts", 3), ("bind/a.ts", 4), ("l.ts", 5), ("target.ts", 6)]
+        script = 'mount --bind rec bind || exit 77\n' + "".join(
+            '"$0" %s @1 I%d 2100 >/dev/null 2>&1 &\n' % (name, n) for name, n in runs) + "wait\n"
+        p = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", script] +
+                           self.box.argv()[-1:], cwd=self.box.dir, env=env, timeout=60)
+        if p.returncode == 77:
+            self.skipTest("no mount namespace of this test's own can be made here")
+        names = sorted(c[1] for c in self.box.calls())
+        self.assertEqual(sorted(os.listdir(self.box.path("rec"))), ["a(1).ts", "a(2).ts", "a(3).ts", "a.ts"])
+        self.assertEqual(sorted(n.split(b"/")[-1] for n in names), [b"a(1).ts", b"a(2).ts", b"a(3).ts", b"a.ts",
+                                                                    b"l(1).ts", b"target.ts"])
+        self.assertEqual(os.readlink(self.box.path("l.ts")), "target.ts")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include "base/text.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -100,8 +102,21 @@ bool cp932_lead(unsigned char c)
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
+bool linux_names(const char*, char*, size_t)
+{
+    return false;
+}
+
+// Windows' rules for names, in code page 932 (which has no superscript digits).
+bool windows_names(const char* name, char* why, size_t why_cap)
+{
+    const char* problem = text_windows_name_problem(name, strlen(name), cp932_lead, "");
+    snprintf(why, why_cap, "%s", problem ? problem : "");
+    return problem != nullptr;
+}
+
 Hooks hooks = {program_dir, clock_now, local_time, sleep_ms, run_command, file_exists,      reserve_name,
-               release_name, image_state, write_out, write_out, write_err, never_lead, "/"};
+               release_name, image_state, write_out, write_out, write_err, never_lead, "/", linux_names};
 
 } // namespace
 
@@ -110,6 +125,7 @@ const Hooks& fake_hooks()
     fake = FakePlatform();
     hooks.is_lead_byte = never_lead;
     hooks.path_separators = "/";
+    hooks.name_problem = linux_names;
     return hooks;
 }
 
@@ -118,6 +134,7 @@ const Hooks& fake_windows_hooks()
     fake_hooks();
     hooks.is_lead_byte = cp932_lead;
     hooks.path_separators = "\\/";
+    hooks.name_problem = windows_names;
     return hooks;
 }
 

@@ -1,6 +1,9 @@
 // The reservation of output names on this platform: which spellings name one
-// file (and so one reservation), and that only one holder can take it.
+// file (and so one reservation), which get none, and that only one holder
+// can take one.
 #include "platform/platform.h"
+
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,83 +23,96 @@ namespace {
 std::string key_of(const std::string& name)
 {
     char key[RESERVATION_KEY_CAP];
+    memset(key, 'k', sizeof key);
     if (!platform_reservation_key(name.c_str(), key, sizeof key))
         return "<none>";
     EXPECT_LT(strlen(key), sizeof key);
     return key;
 }
 
-TEST(Reservation, OneKeyForEverySpellingOfOneFile)
-{
-    const std::string LONG(300, 'a');
 #ifdef _WIN32
-    // <temp>\qb-unit long directory name, and the same directory by its short
-    // (8.3) name, as a junction or a substituted drive would be another route.
-    char temp[MAX_PATH], short_name[MAX_PATH];
-    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
-    const std::string dir = std::string(temp) + "qb-unit long directory name";
-    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-    ASSERT_GT(GetShortPathNameA(dir.c_str(), short_name, sizeof short_name), 0u);
-    const std::string other = short_name;
+const char SEP = '\\';
 #else
-    // <tree>/a/b, and <tree>/link pointing there.
-    char made[] = "/tmp/qb-unit-reservation-XXXXXX";
-    ASSERT_NE(mkdtemp(made), nullptr);
-    const std::string tree = made;
-    ASSERT_EQ(mkdir((tree + "/a").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir((tree + "/a/b").c_str(), 0700), 0);
-    ASSERT_EQ(symlink("a/b", (tree + "/link").c_str()), 0);
+const char SEP = '/';
+#endif
+
+TEST(Reservation, OneKeyForEveryRouteToOneFile)
+{
+    // <tree>/a/b, and in a, names of 245 characters that differ only in
+    // their last one: too long for an object's name, so hashed.
+    const std::string tree = temp_dir_make();
+    ASSERT_FALSE(tree.empty());
+    const std::string a = tree + "a" + SEP, b = a + "b" + SEP;
+    const std::string LONG(240, 'n');
+#ifdef _WIN32
+    ASSERT_TRUE(CreateDirectoryA(a.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(b.c_str(), nullptr));
+    // The same directory by its short (8.3) name.
+    const std::string spaced = tree + "a long directory name";
+    char short_name[MAX_PATH];
+    ASSERT_TRUE(CreateDirectoryA(spaced.c_str(), nullptr));
+    ASSERT_GT(GetShortPathNameA(spaced.c_str(), short_name, sizeof short_name), 0u);
+#else
+    ASSERT_EQ(mkdir(a.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(b.c_str(), 0700), 0);
+    // <tree>/link to a/b; dangling.ts to target.ts, chain.ts to dangling.ts;
+    // loop.ts to itself.
+    ASSERT_EQ(symlink("a/b", (tree + "link").c_str()), 0);
+    ASSERT_EQ(symlink("target.ts", (tree + "dangling.ts").c_str()), 0);
+    ASSERT_EQ(symlink("dangling.ts", (tree + "chain.ts").c_str()), 0);
+    ASSERT_EQ(symlink("loop.ts", (tree + "loop.ts").c_str()), 0);
 #endif
     const struct {
         std::string a, b;
         bool same;
     } cases[] = {
-        {"rec.ts", "./rec.ts", true},
-        {"rec.ts", "x/../rec.ts", true},
-        {"rec.ts", "x/./y/../../rec.ts", true},
-        {"d/rec.ts", "d//rec.ts", true},
-        {"rec.ts", "rec(1).ts", false},
-        {"rec.ts", "d/rec.ts", false},
-        // Paths too long for the object's name are hashed, still one a file.
-        {LONG + ".ts", "./" + LONG + ".ts", true},
-        {LONG + ".ts", LONG + "b.ts", false},
+        {"rec.ts", std::string(".") + SEP + "rec.ts", true},
+        {a + "rec.ts", a + "." + SEP + "rec.ts", true},
+        {a + "rec.ts", b + ".." + SEP + "rec.ts", true},
+        {a + "rec.ts", a + SEP + "rec.ts", true},
+        {a + "rec.ts", a + "rec(1).ts", false},
+        {a + "rec.ts", a + "rec.tx", false},
+        {a + "rec.ts", b + "rec.ts", false},
+        {a + LONG + ".ts", a + "." + SEP + LONG + ".ts", true},
+        {a + LONG + "a.ts", a + LONG + "b.ts", false},
 #ifdef _WIN32
-        {"C:\\tv\\rec.ts", "C:\\tv\\x\\..\\rec.ts", true},
-        {"D:\\TV\\rec.ts", "d:\\tv\\REC.TS", true}, // letter case does not matter
-        {"D:\\TV\\rec.ts", "D:/TV/rec.ts", true},
-        {"D:\\TV\\rec.ts", "E:\\TV\\rec.ts", false},
-        // An existing directory as the system finds it: runs naming it by two
-        // routes got two keys, and so both the same free name.
-        {dir + "\\rec.ts", other + "\\rec.ts", true},
+        {a + "rec.ts", tree + "A\\REC.TS", true}, // letter case does not matter
+        {a + "rec.ts", tree + "a/rec.ts", true},
+        {spaced + "\\rec.ts", std::string(short_name) + "\\rec.ts", true},
 #else
-        {"/srv/tv/rec.ts", "/srv/tv/x/../rec.ts", true},
-        {"/srv/tv/rec.ts", "/srv/../srv/tv/rec.ts", true},
-        {"/srv/tv/rec.ts", "/srv/tv/REC.TS", false}, // letter case matters
-        {"/rec.ts", "/../rec.ts", true},
-        // An existing directory as the kernel finds it. Two runs writing into
-        // one directory, one through a link to it, got two keys, and so both
-        // the same free name; ".." after a link leads where the link points.
-        {tree + "/link/rec.ts", tree + "/a/b/rec.ts", true},
-        {tree + "/link/../rec.ts", tree + "/a/rec.ts", true},
-        {tree + "/link/../rec.ts", tree + "/rec.ts", false},
+        {a + "rec.ts", tree + "A/rec.ts", false}, // letter case matters
+        {tree + "link/rec.ts", b + "rec.ts", true},
+        {tree + "link/../rec.ts", a + "rec.ts", true}, // ".." after a link leads where it points
+        {tree + "link/../rec.ts", tree + "rec.ts", false},
+        {tree + "dangling.ts", tree + "target.ts", true},
+        {tree + "chain.ts", tree + "target.ts", true},
 #endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.a + " / " + c.b);
-        std::string a = key_of(c.a), b = key_of(c.b);
-        ASSERT_NE(a, "<none>");
-        EXPECT_EQ(a == b, c.same) << a << " / " << b;
+        std::string ka = key_of(c.a), kb = key_of(c.b);
+        ASSERT_NE(ka, "<none>");
+        EXPECT_EQ(ka == kb, c.same) << ka << " / " << kb;
     }
-#ifdef _WIN32
-    EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
-#else
-    for (const char* made_path : {"/link", "/a/b", "/a", ""})
-        EXPECT_EQ(remove((tree + made_path).c_str()), 0) << made_path;
+    // A directory that does not exist gives no key (no file can be created
+    // there), nor does a link that leads round in a loop.
+    EXPECT_EQ(key_of(tree + "missing" + SEP + "rec.ts"), "<none>");
+#ifndef _WIN32
+    EXPECT_EQ(key_of(tree + "loop.ts"), "<none>");
 #endif
-    // A long path's key is its hash; a short one's holds the full path.
-    EXPECT_EQ(key_of(LONG + ".ts").rfind("quellatorbin#", 0), 0u);
-    std::string key = key_of("rec.ts");
-    EXPECT_TRUE(key.find("rec.ts") != std::string::npos || key.find("REC.TS") != std::string::npos) << key;
+    // A long name's key is its hash; a short one's holds the name.
+    EXPECT_EQ(key_of(a + LONG + "a.ts").rfind("quellatorbin#", 0), 0u);
+    std::string key = key_of(a + "rec.ts");
+    EXPECT_TRUE(key.find("/rec.ts") != std::string::npos || key.find("/REC.TS") != std::string::npos) << key;
+#ifdef _WIN32
+    EXPECT_TRUE(RemoveDirectoryA(spaced.c_str()));
+#else
+    for (const char* made : {"link", "dangling.ts", "chain.ts", "loop.ts"})
+        EXPECT_EQ(unlink((tree + made).c_str()), 0) << made;
+#endif
+    temp_remove_dir(b);
+    temp_remove_dir(a);
+    temp_remove_dir(tree);
 }
 
 TEST(Reservation, OnlyOneHolder)
@@ -105,6 +121,11 @@ TEST(Reservation, OnlyOneHolder)
     ASSERT_EQ(platform_reserve_name(name.c_str()), RESERVED);
     // Another holder, under another spelling of the same name.
     EXPECT_EQ(platform_reserve_name(("./" + name).c_str()), RESERVATION_TAKEN);
+    // A name that differs in its last character is another one: this run
+    // takes it (and lets the first go).
+    std::string other = name.substr(0, name.size() - 1) + "x";
+    EXPECT_EQ(platform_reserve_name(other.c_str()), RESERVED);
+    EXPECT_EQ(platform_reserve_name(name.c_str()), RESERVED);
     platform_release_name();
     EXPECT_EQ(platform_reserve_name(name.c_str()), RESERVED);
     platform_release_name();

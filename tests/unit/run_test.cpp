@@ -27,6 +27,7 @@ struct Case {
     std::set<std::string> reserved = {}; // names other runs hold
     size_t jump_after = 0;               // the clock jumps after this pause...
     long long jump_ms = 0;               // ...by this much
+    bool windows = false;                // Windows' rules for names and paths
 };
 
 class Run : public testing::Test {
@@ -51,7 +52,7 @@ protected:
             fputs(c.settings, f);
             fclose(f);
         }
-        const Hooks& h = fake_hooks();
+        const Hooks& h = c.windows ? fake_windows_hooks() : fake_hooks();
         fake.program_dir = dir;
         fake.statuses = c.statuses;
         fake.existing = c.existing;
@@ -202,6 +203,7 @@ TEST_F(Run, RefusesBadInputBeforeAnyWaitStopOrLaunch)
     const struct {
         std::vector<const char*> args;
         const char* message;
+        bool windows = false;
     } cases[] = {
         {{"rec.ts", "@1", "21:"}, "Bad time argument '21:': expected HH:MM-HH:MM\n"},
         {{"rec.ts", "@1", "21:00-"}, "Bad time argument '21:00-': expected HH:MM-HH:MM\n"},
@@ -220,9 +222,18 @@ TEST_F(Run, RefusesBadInputBeforeAnyWaitStopOrLaunch)
         {{"rec.ts", "@1", "21\t00"}, "Bad time argument '21\t00': it holds a blank, a control character or one of \" & | < > ^ %\n"},
         {{"I-16", "rec.ts", "@1", "2100"}, "Bad instance number -16: its image name zarnivek .exe cannot be used\n"},
         {{"I15", "rec.ts", "@1", "2100"}, "Bad instance number 15: its image name zarnivek?.exe cannot be used\n"},
+        // Names Windows can make no file of (base/text.h has the rules).
+        {{"NUL.ts", "@1", "2100"},
+         "Bad file argument 'NUL.ts': it names a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9), not a file\n",
+         true},
+        {{"News:Special.ts", "@1", "2100"},
+         "Bad file argument 'News:Special.ts': it holds a ':' that is no drive's: on NTFS it would name a stream of "
+         "another file\n",
+         true},
     };
     for (const auto& r : cases) {
         Case c = {r.args[2], r.args, "", {}, {}, {20, 0, 0}, {BANNER, std::string("out:") + r.message, "sleep:6000"}, 1};
+        c.windows = r.windows;
         check(c);
     }
     std::string long_name = std::string(600, 'x') + ".ts";

@@ -12,6 +12,7 @@ import sys
 import tempfile
 import time
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import cases  # noqa: E402
@@ -148,6 +149,27 @@ class EarlyEnds(cases.EarlyEnds, Case):
         self.assertEqual(p.stdout, b"Cannot find the program directory, or its path is longer than 254 characters\r\n")
 
 
+class WindowsNames(Case):
+    def test_names_windows_cannot_store_are_refused_at_once(self):
+        # Code page 1252 here: the Japanese title and the full-width colon
+        # reach the argument vector as '?' and as ':' (best fit).
+        lost = "it holds characters code page 1252 cannot show"
+        cases = [
+            ("ニュース.ts", b"????.ts", lost),
+            ("News：Special.ts", b"News:Special.ts", lost),
+            ("NUL.ts", b"NUL.ts", "it names a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9), not a file"),
+        ]
+        with ThreadPoolExecutor(len(cases)) as pool:
+            results = list(pool.map(lambda c: self.box.run(c[0], "@400", "2100"), cases))
+        for (_, shown, why), r in zip(cases, results):
+            self.assertEqual((r.status, r.out), (1, b"Bad file argument '%s': %s\r\n" % (shown, why.encode())))
+            self.assertGreaterEqual(r.elapsed, 5.9)
+        r = self.box.run("--check", "ニュース.ts", "@400", "2100")
+        self.assertEqual(r.status, 1)
+        self.assertTrue(r.out.endswith(b"\r\nBad file argument '????.ts': %s\r\n" % lost.encode()), r.out)
+        self.assertEqual(self.box.calls(), [])
+
+
 class MissingSettings(cases.MissingSettings, Case):
     pass
 
@@ -224,6 +246,27 @@ class OutputNames(cases.OutputNames, Case):
                          [b"rec(1).ts", b"work\\rec(1).ts", windows_path(work) + b"\\a.b.ts"])
 
 
+class NameLifetime(Case):
+    images = ("zarnivek1.exe", "zarnivek2.exe")
+
+    def test_a_run_ended_by_force_leaves_its_name_taken(self):
+        # The capture program creates its file 10 s after it starts. Its run
+        # is ended by force meanwhile: the capture program still holds the
+        # name, and a second run picks another.
+        env = dict(os.environ, STANDIN_SLEEP="10", STANDIN_TOUCH="1")
+        first = subprocess.Popen(self.box.argv("late.ts", "@1", "I1", "2100"), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, cwd=self.box.dir)
+        self.addCleanup(harness.end_and_reap, first)
+        harness.wait_for(lambda: self.box.calls(), "the first capture program runs", 60)
+        # The only quellatorbin.exe of this test's own Wine prefix.
+        subprocess.run([WINE_RUN, "taskkill", "/F", "/IM", "quellatorbin.exe"], capture_output=True, timeout=60)
+        first.wait(30)
+        r = self.box.run("late.ts", "@1", "I2", "2100")
+        self.assertEqual(r.status, 0)
+        self.assertEqual([c[1] for c in self.box.calls()], [b"late.ts", b"late(1).ts"])
+        harness.wait_for(lambda: os.path.exists(self.box.path("late.ts")), "the first capture program ends", 30)
+
+
 class ProgramDirectory(Case):
     def test_characters_cmd_acts_on_never_start_another_program(self):
         # cmd.exe would take '^' away and start the decoy in ...\ab\, and fail
@@ -246,17 +289,34 @@ class ProgramDirectory(Case):
             if decoy:
                 self.assertFalse(os.path.exists(self.box.path(decoy + "/calls.log")), "the decoy ran")
 
+    def test_a_directory_with_a_blank_starts_the_program_in_it(self):
+        # "...\my tv\zarnivek.exe" unquoted would start "...\my.exe".
+        where = self.box.path("my tv")
+        os.mkdir(where)
+        for name in ("quellatorbin.exe", "quellatorbin.ini", "zarnivek.exe"):
+            shutil.copy(self.box.path(name), where)
+        for decoy in ("my", "my.exe"):
+            shutil.copy(STANDIN, self.box.path(decoy))
+        r = self.box.run("rec.ts", "@400", "2100", launcher=os.path.join(where, "quellatorbin.exe"), cwd=where)
+        self.assertEqual(r.status, 0)
+        program = windows_path(where) + b"\\zarnivek.exe"
+        self.assertEqual(r.out, crlf(b"standin ran\n") + b'"%s" "rec.ts" @400 2100\r\n' % program)
+        with open(os.path.join(where, "calls.log"), "rb") as f:
+            self.assertEqual(f.read(), b"%d:%s6:rec.ts4:@4004:2100\n" % (len(program), program))
+        self.assertEqual(self.box.calls(), [], "a decoy ran")
+
 
 class DoubleByteProgramDirectory(unittest.TestCase):
     def test_trail_byte_5c_is_no_separator(self):
         # '表' is 95 5C in code page 932: a search for the last 0x5C byte would
         # cut the path inside the program's own name.
+        # A title in code page 932 is handed on as it is: 表.ts.
         box = WineSandbox(LAUNCHER, STANDIN, b"I1\r\n@400,20\r\n", ("zarnivek.exe",), launcher_name="表.exe")
         self.addCleanup(box.close)
-        r = box.run("rec.ts", "@400", "I1", "2100", env=JAPANESE)
+        r = box.run("表.ts", "@400", "I1", "2100", env=JAPANESE)
         self.assertEqual(r.status, 0, r.out)
-        self.assertEqual(r.out, crlf(b"standin ran\n") + b'%s "rec.ts" @20 2100\r\n' % box.program_path("zarnivek.exe"))
-        self.assertEqual(box.calls(), [[box.program_path("zarnivek.exe"), b"rec.ts", b"@20", b"2100"]])
+        self.assertEqual(r.out, crlf(b"standin ran\n") + b'%s "\x95\\.ts" @20 2100\r\n' % box.program_path("zarnivek.exe"))
+        self.assertEqual(box.calls(), [[box.program_path("zarnivek.exe"), b"\x95\\.ts", b"@20", b"2100"]])
 
 
 if __name__ == "__main__":
