@@ -127,11 +127,12 @@ int spawn_and_wait(char** words)
         (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
         while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
         }
-        (void)sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        // A signal that comes now finds no program to pass it on to: the run
+        // ends with the program's status all the same.
         running_child = 0;
     }
-    restore(saved);
     (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
+    restore(saved);
     if (err != 0) {
         (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(err));
         // Out of processes or memory: nothing could have been started.

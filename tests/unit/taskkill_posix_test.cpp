@@ -7,6 +7,7 @@
 
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -204,8 +205,13 @@ TEST(ProcessTable, TellsWhatRunsWhatCannotBeEndedAndWhatCannotBeTold)
         {"zarnivekr.exe", 4, "unknown (Too many open files), taskkill 1"},
         {"zarnivekr.exe", 5, "unknown (Too many open files), taskkill 1"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(seen_from_child(c.image, -1, c.files), c.want) << c.image << " " << c.files;
+    // Under valgrind (QB_MEMCHECK), which keeps descriptors of its own, no
+    // lower limit can be set.
+    for (const auto& c : cases) {
+        if (c.files == 0 || !getenv("QB_MEMCHECK")) {
+            EXPECT_EQ(seen_from_child(c.image, -1, c.files), c.want) << c.image << " " << c.files;
+        }
+    }
     EXPECT_TRUE(running.running());
     char why[160] = "";
     EXPECT_EQ(platform_image_state("zarnivekr.exe", why, sizeof why), IMAGE_RUNNING);
