@@ -14,9 +14,12 @@ WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 DISPLAY=
 if [ "${QB_WINE_BITS:-32}" = 64 ]; then
+  # The 64-bit loader and server by their paths: /usr/bin/wine and
+  # /usr/bin/wineserver pick the 32-bit ones where those are installed.
   WINEARCH=win64
   WINELOADER=/usr/lib/wine/wine64
-  export WINELOADER
+  WINESERVER=/usr/lib/wine/wineserver64
+  export WINELOADER WINESERVER
 else
   WINEARCH=win32
   WINELOADER=
@@ -29,7 +32,7 @@ if [ "$1" = "--boot" ]; then
   # server and the processes that booting started have ended, so that no
   # test runs while the prefix is still being set up.
   "$wine" wineboot -u || exit 1
-  timeout 60 wineserver -w || true
+  timeout 60 "${WINESERVER:-wineserver}" -w || true
   exit 0
 fi
 exec "$wine" "$@"
