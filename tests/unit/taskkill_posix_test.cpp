@@ -146,44 +146,48 @@ TEST(Taskkill, NeverEndsTheCallingProcess)
     EXPECT_EQ(status, 128);
 }
 
-// What the process table shows of an image name, and what taskkill gives
-// for it, as seen by a child process that runs as `uid` (-1: as this test)
-// with at most `files` descriptors (0: as many as this test). "skip" when
-// the child cannot become that user.
-std::string seen_from_child(const char* image, int uid, int files)
+// Runs look(image) in a child process as `uid` (-1: as this test) with at
+// most `files` descriptors and `processes` processes (0: as many as this
+// test), and gives what it wrote on its standard error; "skip" when the
+// child cannot become that user.
+std::string in_child(void (*look)(const char*), const char* image, int uid, int files, int processes)
 {
     int out[2];
     if (pipe(out) != 0)
         return "no pipe";
     pid_t pid = fork();
     if (pid == 0) {
-        // The pipe on descriptor 3, and no other above it.
-        if (dup2(out[1], 3) != 3)
+        // Standard error is the pipe, and no descriptor is open above it.
+        if (dup2(out[1], 2) != 2)
             _exit(1);
-        for (int fd = 4; fd < 1024; fd++)
+        for (int fd = 3; fd < 1024; fd++)
             close(fd);
-        char line[256];
-        if (uid >= 0 && (setgid((gid_t)uid) != 0 || setuid((uid_t)uid) != 0)) {
-            snprintf(line, sizeof line, "skip");
-        } else {
-            struct rlimit limit = {(rlim_t)files, (rlim_t)files};
-            if (files > 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0)
-                _exit(1);
-            char why[160] = "";
-            static const char* const STATES[] = {"not running", "running", "not endable", "unknown"};
-            ImageState state = platform_image_state(image, why, sizeof why);
-            std::string kill = std::string("taskkill /F /IM ") + image;
-            snprintf(line, sizeof line, "%s (%s), taskkill %d", STATES[state], why,
-                     platform_run_command(kill.c_str()));
-        }
-        _exit(write(3, line, strlen(line)) > 0 ? 0 : 1);
+        struct rlimit no_files = {(rlim_t)files, (rlim_t)files}, no_processes = {0, 0};
+        if (uid >= 0 && (setgid((gid_t)uid) != 0 || setuid((uid_t)uid) != 0))
+            fputs("skip", stderr);
+        else if ((files == 0 || setrlimit(RLIMIT_NOFILE, &no_files) == 0) &&
+                 (processes == 0 || setrlimit(RLIMIT_NPROC, &no_processes) == 0))
+            look(image);
+        _exit(0);
     }
     close(out[1]);
-    char buf[256] = {};
-    ssize_t n = read(out[0], buf, sizeof buf - 1);
+    std::string seen;
+    char buf[256];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+        seen.append(buf, (size_t)n);
     close(out[0]);
     waitpid(pid, nullptr, 0);
-    return n > 0 ? std::string(buf, (size_t)n) : "no answer";
+    return seen;
+}
+
+// What the process table shows of an image name, and what taskkill gives.
+void table(const char* image)
+{
+    static const char* const STATES[] = {"not running", "running", "not endable", "unknown"};
+    char why[160] = "";
+    ImageState state = platform_image_state(image, why, sizeof why);
+    fprintf(stderr, "%s (%s), taskkill %d", STATES[state], why,
+            platform_run_command((std::string("taskkill /F /IM ") + image).c_str()));
 }
 
 // "Not running" only when the table says so: an entry that cannot be read
@@ -191,66 +195,47 @@ std::string seen_from_child(const char* image, int uid, int files)
 // tell", and one that runs as another user cannot be ended.
 TEST(ProcessTable, TellsWhatRunsWhatCannotBeEndedAndWhatCannotBeTold)
 {
-    Child running("zarnivekr.exe", false), zombie("zarnivekz.exe", true);
+    Child running("zarnivekr.exe", false), zombie("zarnivekz.exe", true), other("zarnivekp.exe", false);
     ASSERT_GT(running.pid, 0);
     ASSERT_GT(zombie.pid, 0);
     const struct {
         const char* image;
-        int files;
+        int uid, files;
         const char* want;
     } cases[] = {
-        {"zarnivekz.exe", 0, "not running (), taskkill 128"},
-        {"zarnivekn.exe", 0, "not running (), taskkill 128"},
+        {"zarnivekz.exe", -1, 0, "not running (), taskkill 128"},
+        {"zarnivekn.exe", -1, 0, "not running (), taskkill 128"},
         // The table itself, or the entries in it, cannot be opened.
-        {"zarnivekr.exe", 4, "unknown (Too many open files), taskkill 1"},
-        {"zarnivekr.exe", 5, "unknown (Too many open files), taskkill 1"},
+        {"zarnivekr.exe", -1, 3, "unknown (Too many open files), taskkill 1"},
+        {"zarnivekr.exe", -1, 4, "unknown (Too many open files), taskkill 1"},
+        {"zarnivekp.exe", 65534, 0, "not endable (Operation not permitted), taskkill 1"},
     };
-    // Under valgrind (QB_MEMCHECK), which keeps descriptors of its own, no
-    // lower limit can be set.
     for (const auto& c : cases) {
-        if (c.files == 0 || !getenv("QB_MEMCHECK")) {
-            EXPECT_EQ(seen_from_child(c.image, -1, c.files), c.want) << c.image << " " << c.files;
+        // Valgrind (QB_MEMCHECK) keeps descriptors of its own: no lower limit can be set.
+        if (c.files && getenv("QB_MEMCHECK"))
+            continue;
+        std::string seen = in_child(table, c.image, c.uid, c.files, 0);
+        if (seen != "skip") { // "skip": this test cannot look at the table as another user
+            EXPECT_EQ(seen, c.want) << c.image << " " << c.files;
         }
     }
     EXPECT_TRUE(running.running());
-    char why[160] = "";
-    EXPECT_EQ(platform_image_state("zarnivekr.exe", why, sizeof why), IMAGE_RUNNING);
+    EXPECT_TRUE(other.running());
 }
 
-TEST(ProcessTable, AnotherUsersInstanceCannotBeEnded)
+void start(const char*)
 {
-    Child other("zarnivekp.exe", false);
-    ASSERT_GT(other.pid, 0);
-    std::string seen = seen_from_child("zarnivekp.exe", 65534, 0);
-    if (seen == "skip")
-        GTEST_SKIP() << "this test cannot look at the table as another user";
-    EXPECT_EQ(seen, "not endable (Operation not permitted), taskkill 1");
-    EXPECT_TRUE(other.running());
+    fprintf(stderr, "status %d", platform_run_command("/bin/true"));
 }
 
 // No process left to this user: the capture program cannot be started, and
 // the run says why before it gives -1.
 TEST(Command, NoProcessLeftIsSaid)
 {
-    int err[2];
-    ASSERT_EQ(pipe(err), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        struct rlimit none = {0, 0};
-        if (dup2(err[1], 2) != 2 || setgid(65534) != 0 || setuid(65534) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0)
-            _exit(77);
-        _exit(platform_run_command("/bin/true") == -1 ? 0 : 1);
-    }
-    close(err[1]);
-    char buf[256] = {};
-    ssize_t n = read(err[0], buf, sizeof buf - 1);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WEXITSTATUS(status) == 77)
+    std::string seen = in_child(start, "", 65534, 0, 1);
+    if (seen == "skip")
         GTEST_SKIP() << "this test cannot run a child as another user";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(std::string(buf, n > 0 ? (size_t)n : 0), "cannot start '/bin/true': Resource temporarily unavailable\n");
+    EXPECT_EQ(seen, "cannot start '/bin/true': Resource temporarily unavailable\nstatus -1");
 }
 
 } // namespace
