@@ -90,8 +90,8 @@ BOOL WINAPI keep_waiting(DWORD event)
 // True when cmd.exe would read the command text otherwise than its words
 // say. It strips the quotation marks of a quoted program path. It expands
 // %NAME% even inside double quotation marks, so a file name
-// holding '%' would reach the capture program changed. The program path
-// heads the text without quotation marks: there cmd.exe takes ^ away, ends
+// holding '%' would reach the capture program changed. Where the program
+// path heads the text without quotation marks, cmd.exe takes ^ away, ends
 // the command at & | < > (redirecting or starting another), and ( ) ; , =
 // ! make it fail or read another name ("a^b\zarnivek.exe" starts
 // "ab\zarnivek.exe"). The second byte of a double-byte character is none of them.
@@ -176,7 +176,7 @@ int platform_run_command(const char* text)
 {
     // The output name's reservation, if one is held, goes to the program
     // (through cmd.exe too): its name stays taken while the program runs,
-    // however this run ends. No other handle of this run is inheritable.
+    // however this run ends. No other handle is made inheritable.
     if (held_reservation)
         (void)SetHandleInformation(held_reservation, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     (void)SetConsoleCtrlHandler(keep_waiting, TRUE);
