@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 extern char** environ; // NOLINT(readability-redundant-declaration): POSIX declares it in no header
@@ -83,8 +84,14 @@ int prepare(posix_spawnattr_t* attr, posix_spawn_file_actions_t* actions, const 
         err = posix_spawnattr_setsigmask(attr, &mask);
     if (err == 0)
         err = posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // Handed on only where that leaves the program a descriptor above it to
+    // open its files with: under a limit as tight as `ulimit -n 4` it could
+    // not even load its C library.
     int held = posix_held_reservation();
-    if (err == 0 && held >= 0)
+    struct rlimit files = {};
+    bool room = getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY ||
+                (rlim_t)held + 2 <= files.rlim_cur;
+    if (err == 0 && held >= 0 && room)
         err = posix_spawn_file_actions_adddup2(actions, held, held);
     return err;
 }

@@ -193,6 +193,21 @@ class ClosedOutput(Case):
             self.assertEqual(f.read().split(), ["/dev/null"] * 3)
 
 
+class DescriptorLimit(Case):
+    @unittest.skipIf(harness.MEMCHECK, "valgrind needs descriptors of its own")
+    def test_a_table_it_cannot_read_is_said_and_the_recording_still_starts(self):
+        # Four descriptors: the process table's entries cannot be opened, and
+        # the capture program (dynamically linked) still loads its C library.
+        box = self.sandbox()
+        p = subprocess.run(["sh", "-c", 'ulimit -n 4 && exec "$0" "$@"'] + box.argv("rec.ts", "@1", "2100"),
+                           capture_output=True, cwd=box.dir, timeout=30)
+        # Standard output is a pipe: the launcher's lines wait in its buffer.
+        self.assertEqual((p.returncode, p.stdout), (0, b"standin ran\nCannot tell whether zarnivek.exe runs: Too many "
+                                                       b'open files\n%s/zarnivek.exe "rec.ts" @1 2100\n' %
+                                                       box.dir.encode()))
+        self.assertEqual(len(box.calls()), 1)
+
+
 class CaptureProgram(Case):
     def test_one_that_cannot_be_started_gives_127(self):
         box = self.sandbox()
