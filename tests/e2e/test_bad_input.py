@@ -194,7 +194,8 @@ class ClosedOutput(Case):
 
 
 class DescriptorLimit(Case):
-    @unittest.skipIf(harness.MEMCHECK, "valgrind needs descriptors of its own")
+    @unittest.skipIf(harness.MEMCHECK or os.environ.get("QUELLATORBIN_SANITIZED"),
+                     "valgrind and the sanitizers' runtime need descriptors of their own")
     def test_a_table_it_cannot_read_is_said_and_the_recording_still_starts(self):
         # Four descriptors: the process table's entries cannot be opened, and
         # the capture program (dynamically linked) still loads its C library.
