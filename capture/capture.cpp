@@ -25,8 +25,6 @@ static_assert(2 + PROGRAM_DIR_CAP - 1 + IMAGE_NAME_MAX + 3 + OUTPUT_NAME_CAP - 1
               "the capture command line always fits");
 static_assert(sizeof "taskkill /F /IM  1>nul 2>nul" - 1 + IMAGE_NAME_MAX < COMMAND_TEXT_CAP,
               "the stop command always fits");
-// The status of the stop command when no process of the name runs.
-const int STOP_NONE_FOUND = 128;
 
 void capture_suffix(int32_t instance, char* out, size_t out_cap)
 {
@@ -62,7 +60,7 @@ bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const H
             h.write_out(message, (size_t)n);
         return true;
     }
-    if (status == STOP_NONE_FOUND)
+    if (status == CAPTURE_NONE_RUNS)
         return false;
     char why[REASON_CAP];
     switch (h.image_state(image, why, sizeof why)) {

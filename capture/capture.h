@@ -21,6 +21,9 @@ void capture_image_name(const char* suffix, char* out);
 /// taskkill treat specially (blank, quote, & | < > ^ %, wildcards * ?, / \).
 bool capture_suffix_is_safe(const char* suffix);
 
+/// The status of the stop command when no process of the name runs.
+const int CAPTURE_NONE_RUNS = 128;
+
 /// Forms "taskkill /F /IM zarnivek<suffix>.exe 1>nul 2>nul" in cmd (capacity
 /// cmd_cap), runs it and, when it gives 0, writes the stop message. A status
 /// other than 0 and 128 (none found) means a process may still run: the

@@ -13,8 +13,6 @@
 
 namespace {
 
-// The status of the stop command when nothing of the name runs.
-const int NOTHING_RAN = 128;
 const size_t NAME_REASONS_CAP = 400;
 
 struct CheckState {
@@ -60,9 +58,11 @@ void sleep_ms(unsigned ms)
     state.paused_ms += ms;
 }
 
+// Nothing is started: every command gives what the stop command gives when
+// nothing of the name runs.
 int run_command(const char*)
 {
-    return NOTHING_RAN;
+    return CAPTURE_NONE_RUNS;
 }
 
 Reservation reserve_name(const char* name)

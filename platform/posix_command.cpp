@@ -103,13 +103,11 @@ int spawn_and_wait(char** words)
 {
     posix_spawnattr_t attr;
     posix_spawn_file_actions_t actions;
-    if (posix_spawnattr_init(&attr) != 0) {
-        (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(ENOMEM));
-        return -1;
-    }
-    if (posix_spawn_file_actions_init(&actions) != 0) {
+    int err = posix_spawnattr_init(&attr);
+    if (err == 0 && (err = posix_spawn_file_actions_init(&actions)) != 0)
         posix_spawnattr_destroy(&attr);
-        (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(ENOMEM));
+    if (err != 0) {
+        (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(err));
         return -1;
     }
     // SIGTERM and SIGHUP wait until the program's number is known.
@@ -121,7 +119,7 @@ int spawn_and_wait(char** words)
     Signals saved = {};
     install(&saved);
     pid_t child = 0;
-    int err = prepare(&attr, &actions, mask);
+    err = prepare(&attr, &actions, mask);
     if (err == 0)
         err = strchr(words[0], '/') ? posix_spawn(&child, words[0], &actions, &attr, words, environ)
                                     : posix_spawnp(&child, words[0], &actions, &attr, words, environ);

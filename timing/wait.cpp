@@ -7,12 +7,14 @@
 const int DAY = 24 * 3600;
 const int HALF_DAY = DAY / 2;
 
-int timing_seconds_of_day(int hour, int minute, int second)
+// A time of day in seconds since midnight, and how far `to` lies after
+// `from` going forward on the clock (0 to a day less a second).
+static int seconds_of_day(int hour, int minute, int second)
 {
     return (hour * 60 + minute) * 60 + second;
 }
 
-int timing_seconds_ahead(int from, int to)
+static int seconds_ahead(int from, int to)
 {
     return ((to - from) % DAY + DAY) % DAY;
 }
@@ -20,13 +22,13 @@ int timing_seconds_ahead(int from, int to)
 WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const LaunchMoment& at)
 {
     if (before) {
-        int from = timing_seconds_of_day(before->hour, before->minute, before->second);
-        int step = timing_seconds_ahead(from, timing_seconds_of_day(now.hour, now.minute, now.second));
-        int launch = timing_seconds_ahead(from, timing_seconds_of_day(at.hour, at.minute, at.second));
+        int from = seconds_of_day(before->hour, before->minute, before->second);
+        int step = seconds_ahead(from, seconds_of_day(now.hour, now.minute, now.second));
+        int launch = seconds_ahead(from, seconds_of_day(at.hour, at.minute, at.second));
         if (step < HALF_DAY && launch > 0 && launch <= step) {
             int end = at.end_hour < 0
                           ? 0
-                          : timing_seconds_ahead(from, timing_seconds_of_day(at.end_hour, at.end_minute, at.end_second));
+                          : seconds_ahead(from, seconds_of_day(at.end_hour, at.end_minute, at.end_second));
             return WaitStep{end > launch && end <= step ? WaitStep::MISSED : WaitStep::GO, 0, 0};
         }
     }

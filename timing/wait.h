@@ -4,11 +4,6 @@
 #include "platform/hooks.h"
 #include "timing/window.h"
 
-/// A time of day in seconds since midnight, and how far `to` lies after
-/// `from` going forward on the clock (0 to a day less a second).
-int timing_seconds_of_day(int hour, int minute, int second);
-int timing_seconds_ahead(int from, int to);
-
 /// What the wait does after one reading of the clock: go, give up (the clock
 /// jumped past the whole window), or write the progress line (countdown > 0:
 /// "Please wait...%d   \r", else "Please wait...    \r") and pause pause_ms.
