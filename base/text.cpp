@@ -101,6 +101,10 @@ const char* text_windows_name_problem(const char* name, size_t full_len, LeadByt
     });
     if (problem)
         return problem;
+    // Windows takes a last '.' or blank away: "exist.ts." would be stored as "exist.ts".
+    char last = *text_last_char(part, is_lead_byte);
+    if (*part && (last == '.' || last == ' ') && !long_form)
+        return "it ends with a '.' or a blank, which Windows takes away";
     if (names_device(part, dot ? (size_t)(dot - part) : strlen(part), superscripts))
         return "it names a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9), not a file";
     if (!long_form && full_len > WINDOWS_PATH_MAX)

@@ -44,7 +44,8 @@ const size_t WINDOWS_PATH_MAX = 259;
 /// at the end of that, is CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9,
 /// in any letter case; the digit may also be one of `superscripts`, the
 /// code page's bytes for the superscript digits 1, 2, 3), has a part longer
-/// than WINDOWS_NAME_MAX characters, or is, as a full path of full_len
+/// than WINDOWS_NAME_MAX characters, ends with a '.' or a blank (which
+/// Windows takes away; a leading "\\?\" keeps them), or is, as a full path of full_len
 /// characters, longer than WINDOWS_PATH_MAX without a leading "\\?\".
 /// Characters are counted as is_lead_byte tells them.
 ///   a*.ts, a|b.ts, News:Special.ts, nul.ts, Com1 .x.ts  ->  refused

@@ -1,18 +1,18 @@
-// Capture control: the suffix, the stop command, output naming and the
-// capture command line.
+// Capture control: the suffix and image name, the rules of the command
+// line, the stop, output naming and the capture command line.
 #include "capture/capture.h"
 
-#include "base/limits.h"
 #include "base/text.h"
 
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
+namespace {
+
 // The stop message after the image name: a blank, then Shift_JIS text meaning
 // "has been ended." and a line feed, written as bytes whatever the console.
-static const char STOP_MESSAGE_TAIL[] =
-    " \x82\xF0\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\n";
+const char STOP_MESSAGE_TAIL[] = " \x82\xF0\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\n";
 // The longest image name: "zarnivek", a suffix, ".exe".
 const size_t IMAGE_NAME_MAX = IMAGE_NAME_CAP - 1;
 const size_t STOP_MESSAGE_CAP = 64;
@@ -23,8 +23,77 @@ static_assert(IMAGE_NAME_MAX + sizeof STOP_MESSAGE_TAIL <= STOP_MESSAGE_CAP, "th
 static_assert(2 + PROGRAM_DIR_CAP - 1 + IMAGE_NAME_MAX + 3 + OUTPUT_NAME_CAP - 1 + 2 + 8 + 1 + WINDOW_TEXT_CAP - 1 <
                   COMMAND_TEXT_CAP,
               "the capture command line always fits");
-static_assert(sizeof "taskkill /F /IM  1>nul 2>nul" - 1 + IMAGE_NAME_MAX < COMMAND_TEXT_CAP,
-              "the stop command always fits");
+
+// What each part of the capture command line may not hold, and why.
+const unsigned EVERY_PART = 1u << PART_PROGRAM_DIR | 1u << PART_SUFFIX | 1u << PART_OUTPUT_NAME | 1u << PART_TIME;
+const unsigned UNQUOTED = 1u << PART_SUFFIX | 1u << PART_TIME;
+struct Forbidden {
+    const char* chars; // "" stands for the control characters (below 32, and DEL)
+    unsigned parts;
+    const char* what;
+};
+const Forbidden FORBIDDEN[] = {
+    // A line break ends cmd.exe's command line; no file system takes one.
+    {"", EVERY_PART, "it holds a control character"},
+    // Ends a quoted part, or begins one.
+    {"\"", EVERY_PART, "it holds a double quotation mark"},
+    // Splits an unquoted part into two arguments.
+    {" ", UNQUOTED, "it holds a blank"},
+    // cmd.exe acts on them outside quotation marks: it would run '2100&calc'.
+    {"&|<>^%", UNQUOTED, "it holds a character the command interpreter acts on"},
+    // In an image name, wildcards and separators would name other programs to end.
+    {"*?/\\", 1u << PART_SUFFIX, "it holds a wildcard or a path separator"},
+};
+
+const int TAKE_TRIES = 3;          // a query or reservation that fails is tried this often
+const unsigned TAKE_PAUSE_MS = 100; // and this long apart
+
+bool holds(const char* text, const Forbidden& rule)
+{
+    for (const char* p = text; *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (rule.chars[0] ? strchr(rule.chars, c) != nullptr : c < ' ' || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+void keep_passed(NamesPassed* passed, NamesPassed::Why why)
+{
+    if ((size_t)passed->count < NAMES_KEPT)
+        passed->why[passed->count] = why;
+    passed->count++;
+}
+
+// Whether candidate is free, and then this run holds its reservation. It is
+// found free by the file status query before the reservation is tried, and
+// again after it is taken: a name whose file appeared in between (its run
+// has ended) is let go. *unknown: whether that could not be told (why).
+bool take_name(const char* candidate, const Platform& os, NamesPassed* passed, bool* unknown, char* why,
+               size_t why_cap)
+{
+    *unknown = false;
+    why[0] = '\0';
+    bool exists = os.file_exists(candidate, why, why_cap);
+    Reservation r = exists || why[0] ? RESERVATION_UNAVAILABLE : os.reserve_name(candidate, why, why_cap);
+    if (!exists && !why[0] && r == RESERVED)
+        exists = os.file_exists(candidate, why, why_cap);
+    if (why[0]) {
+        if (r == RESERVED)
+            os.release_name();
+        *unknown = true;
+        return false;
+    }
+    if (exists || r == RESERVATION_TAKEN) {
+        if (r == RESERVED)
+            os.release_name();
+        keep_passed(passed, exists ? NamesPassed::EXISTS : NamesPassed::RESERVED);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 void capture_suffix(int32_t instance, char* out, size_t out_cap)
 {
@@ -34,118 +103,86 @@ void capture_suffix(int32_t instance, char* out, size_t out_cap)
     out[1] = '\0';
 }
 
-bool capture_suffix_is_safe(const char* suffix)
-{
-    unsigned char c = (unsigned char)suffix[0];
-    if (c == 0)
-        return true;
-    return c > ' ' && c != 0x7F && !strchr("\"&|<>^%*?/\\", c);
-}
-
 void capture_image_name(const char* suffix, char* out)
 {
     (void)snprintf(out, IMAGE_NAME_CAP, "zarnivek%s.exe", suffix); // fits: see IMAGE_NAME_CAP
 }
 
-bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const Hooks& h)
+const char* capture_part_problem(CommandPart part, const char* text, bool (*is_lead_byte)(unsigned char))
 {
-    char image[IMAGE_NAME_CAP];
-    capture_image_name(suffix, image);
-    int n = snprintf(cmd, cmd_cap, "taskkill /F /IM %s 1>nul 2>nul", image);
-    int status = n >= 0 && (size_t)n < cmd_cap ? h.run_command(cmd) : -1;
-    if (status == 0) {
+    for (const Forbidden& rule : FORBIDDEN)
+        if ((rule.parts & 1u << part) && holds(text, rule))
+            return rule.what;
+    if (part == PART_OUTPUT_NAME && *text_last_char(text, is_lead_byte) == '\\')
+        return "it ends with a backslash";
+    return nullptr;
+}
+
+bool capture_end_instance(const char* image, const Platform& os)
+{
+    int ended = 0;
+    char why[REASON_CAP] = "";
+    StopResult result = os.end_image(image, &ended, why, sizeof why);
+    if (ended > 0) {
         char message[STOP_MESSAGE_CAP];
-        n = snprintf(message, sizeof message, "%s%s", image, STOP_MESSAGE_TAIL);
-        if (n > 0 && (size_t)n < sizeof message)
-            h.write_out(message, (size_t)n);
-        return true;
+        int n = snprintf(message, sizeof message, "%s%s", image, STOP_MESSAGE_TAIL); // fits: see its capacity
+        os.write_out(message, (size_t)n);
     }
-    if (status == CAPTURE_NONE_RUNS)
-        return false;
-    char why[REASON_CAP];
-    switch (h.image_state(image, why, sizeof why)) {
-    case IMAGE_NOT_ENDABLE:
-        say(h, "Cannot end %s: %s\n", image, why);
-        break;
-    case IMAGE_UNKNOWN:
-        say(h, "Cannot tell whether %s runs: %s\n", image, why);
-        break;
-    case IMAGE_RUNNING:
-        say(h, "Cannot end %s: the stop command gave status %d\n", image, status);
-        break;
-    case IMAGE_NOT_RUNNING:
-        break;
-    }
-    return false;
+    if (result == STOP_NOT_ALL_ENDED)
+        say(os, "Cannot end %s: %s\n", image, why);
+    else if (result == STOP_CANNOT_TELL)
+        say(os, "Cannot tell whether %s runs: %s\n", image, why);
+    return ended > 0;
 }
 
-// Passes a candidate over: tells the trace why.
-static void pass_over(const NameTrace* trace, const char* candidate, NameTaken why)
+bool capture_candidate(const char* file_arg, int n, const Platform& os, char* out, size_t out_cap)
 {
-    if (trace)
-        trace->taken(trace->context, candidate, why);
-}
-
-// True when the candidate is free, and then this run holds its reservation
-// (where the platform makes one). It is found free by the file status query
-// before the reservation is tried, and again after it is taken: a name whose
-// file appeared in between (its run has ended) is let go.
-static bool take_name(const char* candidate, const Hooks& h, const NameTrace* trace)
-{
-    if (h.file_exists(candidate)) {
-        pass_over(trace, candidate, NAME_EXISTS);
-        return false;
-    }
-    Reservation r = h.reserve_name(candidate);
-    if (r == RESERVATION_TAKEN) {
-        pass_over(trace, candidate, NAME_RESERVED);
-        return false;
-    }
-    if (r == RESERVED && h.file_exists(candidate)) {
-        h.release_name();
-        pass_over(trace, candidate, NAME_EXISTS);
-        return false;
-    }
-    return true;
-}
-
-bool capture_pick_output_name(const char* file_arg, bool fixed, const Hooks& h, char* out, size_t out_cap,
-                              const NameTrace* trace)
-{
-    if (out_cap == 0)
-        return false;
-    out[0] = '\0';
     const char* dot = strrchr(file_arg, '.');
-    if (!dot)
+    if (!dot || out_cap == 0)
         return false;
-    int n = snprintf(out, out_cap, "%s", file_arg);
-    if (n < 0 || (size_t)n >= out_cap)
-        return false;
-    if (fixed)
-        return true;
     // A '.' before the last separator is in a directory's name: the file's
     // own name has no extension then.
-    const char* sep = text_last_of(file_arg, h.path_separators, h.is_lead_byte);
-    bool has_extension = !sep || dot > sep;
-    int stem_len = (int)(dot - file_arg);
-    for (int counter = 1; !take_name(out, h, trace); counter++) {
-        if (counter == INT_MAX)
-            return false;
-        n = has_extension ? snprintf(out, out_cap, "%.*s(%d).%s", stem_len, file_arg, counter, dot + 1)
-                          : snprintf(out, out_cap, "%s(%d)", file_arg, counter);
-        if (n < 0 || (size_t)n >= out_cap)
-            return false;
-    }
-    return true;
+    const char* sep = text_last_of(file_arg, os.path_separators, os.is_lead_byte);
+    int len = n == 0                ? snprintf(out, out_cap, "%s", file_arg)
+              : !sep || dot > sep ? snprintf(out, out_cap, "%.*s(%d).%s", (int)(dot - file_arg), file_arg, n, dot + 1)
+                                  : snprintf(out, out_cap, "%s(%d)", file_arg, n);
+    return len >= 0 && (size_t)len < out_cap;
 }
 
-bool capture_command_line(const char* program_dir, const char* suffix, const char* output_name,
-                          int32_t source_id, const char* window, char* cmd, size_t cmd_cap)
+NamePick capture_pick_output_name(const char* file_arg, bool fixed, const Platform& os, char* out, size_t out_cap,
+                                  NamesPassed* passed, char* why, size_t why_cap)
 {
-    char image[IMAGE_NAME_CAP];
-    capture_image_name(suffix, image);
+    *passed = NamesPassed{};
+    why[0] = '\0';
+    if (out_cap > 0)
+        out[0] = '\0';
+    if (!capture_candidate(file_arg, 0, os, out, out_cap))
+        return NAME_NONE_FREE;
+    if (fixed)
+        return NAME_PICKED;
+    for (int n = 0; n < INT_MAX; n++) {
+        if (!capture_candidate(file_arg, n, os, out, out_cap))
+            return NAME_NONE_FREE;
+        if (os.name_problem(out, why, why_cap))
+            return NAME_CANNOT_STORE;
+        for (int tries = 1;; tries++) {
+            bool unknown = false;
+            if (take_name(out, os, passed, &unknown, why, why_cap))
+                return NAME_PICKED;
+            if (!unknown)
+                break; // taken: the next candidate
+            if (tries == TAKE_TRIES)
+                return NAME_CANNOT_TELL;
+            os.sleep_ms(TAKE_PAUSE_MS);
+        }
+    }
+    return NAME_NONE_FREE;
+}
+
+void capture_command_line(const char* program_dir, const char* image, const char* output_name, int32_t source_id,
+                          const char* window, char* cmd)
+{
     const char* quote = strchr(program_dir, ' ') ? "\"" : "";
-    int n = snprintf(cmd, cmd_cap, "%s%s%s%s \"%s\" @%X %s", quote, program_dir, image, quote, output_name,
-                     (unsigned)source_id, window);
-    return n >= 0 && (size_t)n < cmd_cap;
+    (void)snprintf(cmd, COMMAND_TEXT_CAP, "%s%s%s%s \"%s\" @%X %s", quote, program_dir, image, quote, output_name,
+                   (unsigned)source_id, window); // fits: see the capacity above
 }

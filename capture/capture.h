@@ -1,8 +1,10 @@
-// The capture program: its instance suffix, ending a running instance, the
-// output name it is handed, and the command line that starts it.
+// The capture program: its instance suffix and image name, what its command
+// line may hold, ending a running instance, the output name it is handed,
+// and the command line that starts it.
 #pragma once
 
-#include "platform/hooks.h"
+#include "base/limits.h"
+#include "platform/platform.h"
 
 #include <stddef.h>
 #include <stdint.h>
@@ -16,59 +18,73 @@ void capture_suffix(int32_t instance, char* out, size_t out_cap);
 /// IMAGE_NAME_CAP, which every suffix fits).
 void capture_image_name(const char* suffix, char* out);
 
-/// True when the suffix can stand in an image name on a command line: it is
-/// empty or one printable character that neither the command interpreter nor
-/// taskkill treat specially (blank, quote, & | < > ^ %, wildcards * ?, / \).
-bool capture_suffix_is_safe(const char* suffix);
-
-/// The status of the stop command when no process of the name runs.
-const int CAPTURE_NONE_RUNS = 128;
-
-/// Forms "taskkill /F /IM zarnivek<suffix>.exe 1>nul 2>nul" in cmd (capacity
-/// cmd_cap), runs it and, when it gives 0, writes the stop message. A status
-/// other than 0 and 128 (none found) means a process may still run: the
-/// process table tells why, in one line ("Cannot end <image>: <why>", or
-/// "Cannot tell whether <image> runs: <why>").
-/// Returns true when it ended something (status 0).
-bool capture_end_instance(const char* suffix, char* cmd, size_t cmd_cap, const Hooks& h);
-
-/// Why a candidate output name was passed over.
-enum NameTaken {
-    NAME_EXISTS,   // the file status query found it
-    NAME_RESERVED, // another run holds its reservation
+/// The parts of the capture command line that come from outside the program.
+enum CommandPart {
+    PART_PROGRAM_DIR, // heads it, in quotation marks where it holds a blank
+    PART_SUFFIX,      // in the image name, unquoted; also names what a stop ends
+    PART_OUTPUT_NAME, // in quotation marks
+    PART_TIME,        // a time argument without ':', unquoted
 };
 
-/// Told of each candidate output name that was passed over, and why.
-struct NameTrace {
-    void (*taken)(void* context, const char* candidate, NameTaken why);
-    void* context;
+/// What in text keeps it from standing as that part of the command line
+/// ("it holds a double quotation mark", "it holds a control character",
+/// ...), or nullptr
+/// when it may. An output name may also not end with a backslash (a whole
+/// character: in code page 932 the second byte of '表' is 5C), which would
+/// escape its closing quotation mark.
+const char* capture_part_problem(CommandPart part, const char* text, bool (*is_lead_byte)(unsigned char));
+
+/// Ends every running process of the image name, writes the stop message
+/// when it ended one, and a line when one may still run ("Cannot end
+/// <image>: <why>", or "Cannot tell whether <image> runs: <why>").
+/// Returns true when it ended something.
+bool capture_end_instance(const char* image, const Platform& os);
+
+/// The candidates passed over while choosing an output name, and why: the
+/// first NAMES_KEPT of them by their number (0 is the file argument, n its
+/// name numbered n), and how many there were in all.
+const size_t NAMES_KEPT = 64;
+struct NamesPassed {
+    enum Why : unsigned char { EXISTS, RESERVED };
+    Why why[NAMES_KEPT];
+    int count;
+};
+
+/// Writes candidate number n for file_arg into out (capacity out_cap): the
+/// file argument itself for 0, else "<stem>(n).<ext>", split at its last
+/// '.'; where that '.' stands before the last path separator (seps, with
+/// double-byte characters stepped over) the name has no extension and is
+/// numbered "<name>(n)". False when it does not fit, or file_arg holds no '.'.
+///   rec.ts 1 -> rec(1).ts   D:\tv\a.b.ts 1 -> D:\tv\a.b(1).ts   rec. 1 -> rec(1).
+///   rec.d/news 1 -> rec.d/news(1)   D:\rec2.0\a 1 -> D:\rec2.0\a(1) (Windows)
+bool capture_candidate(const char* file_arg, int n, const Platform& os, char* out, size_t out_cap);
+
+/// What became of choosing an output name.
+enum NamePick {
+    NAME_PICKED,       // out holds it, and this run holds its reservation
+    NAME_NONE_FREE,    // every candidate that fits is taken
+    NAME_CANNOT_STORE, // the candidate in out is no name this system can store (why)
+    NAME_CANNOT_TELL,  // whether the candidate in out is free cannot be told (why)
 };
 
 /// Chooses the output name for file_arg into out (capacity out_cap): the
 /// file argument itself, unless it is taken and fixed is false; then the
-/// first of "<stem>(1).<ext>", "<stem>(2).<ext>", ... that is free. The name
-/// is split at its last '.'; when that '.' stands before the last path
-/// separator (h.path_separators, double-byte characters stepped over), the
-/// name has no extension and is numbered "<name>(1)", "<name>(2)", ...
-///   rec.ts (exists) -> rec(1).ts      rec.ts, rec(1).ts exist -> rec(2).ts
-///   D:\tv\a.b.ts    -> D:\tv\a.b(1).ts    rec. -> rec(1).
-///   rec.d/news      -> rec.d/news(1)    D:\rec2.0\a -> D:\rec2.0\a(1) (Windows)
-/// A name is free when the file status query does not find it and this run
-/// takes its reservation (h.reserve_name): then it holds the reservation
-/// until it ends, and no other run can choose the name meanwhile. Where the
-/// platform makes no reservation at all, a name the query does not find is
-/// free. With fixed, nothing is checked or reserved. trace, when given, is
-/// told of each name passed over.
-/// Returns false when no name can be had: the file argument holds no '.', a
-/// candidate does not fit out_cap, or the counter would pass its largest
-/// value. out is NUL-terminated in every case (out_cap > 0).
-bool capture_pick_output_name(const char* file_arg, bool fixed, const Hooks& h, char* out, size_t out_cap,
-                              const NameTrace* trace = nullptr);
+/// first free candidate. A candidate is free when the file status query
+/// does not find it and this run takes its reservation: it then holds the
+/// reservation until it ends, and no other run can choose the name
+/// meanwhile. A directory that does not exist has no reservation; there a
+/// name the query does not find is free. A query or reservation that fails
+/// is tried again, after a pause, a few times, before NAME_CANNOT_TELL:
+/// a name is never taken for free when that is not known. Each candidate
+/// must be one the system can store. With fixed, nothing is checked or
+/// reserved. Names passed over go into *passed.
+NamePick capture_pick_output_name(const char* file_arg, bool fixed, const Platform& os, char* out, size_t out_cap,
+                                  NamesPassed* passed, char* why, size_t why_cap);
 
-/// Forms the capture command line "<dir>zarnivek<suffix>.exe \"<name>\" @<HEX> <window>"
-/// in cmd (capacity cmd_cap); where the program directory holds a blank, the
-/// program's path stands in quotation marks too:
+/// Forms the capture command line "<dir><image> \"<name>\" @<HEX> <window>"
+/// in cmd (capacity COMMAND_TEXT_CAP, which every line fits); where the
+/// program directory holds a blank, the program's path stands in quotation
+/// marks too:
 ///   "C:\Program Files (x86)\tv\zarnivek.exe" "rec.ts" @400 2100
-/// Returns false when it does not fit.
-bool capture_command_line(const char* program_dir, const char* suffix, const char* output_name,
-                          int32_t source_id, const char* window, char* cmd, size_t cmd_cap);
+void capture_command_line(const char* program_dir, const char* image, const char* output_name, int32_t source_id,
+                          const char* window, char* cmd);

@@ -33,20 +33,28 @@ size_t queries;
 std::set<std::string> reserved;
 size_t reservations;
 
-bool exists(const char* path)
+bool exists(const char* path, char* why, size_t)
 {
     queries++;
+    why[0] = '\0';
     return existing.count(path) != 0;
 }
 
-Reservation reserve(const char* path)
+Reservation reserve(const char* path, char* why, size_t)
 {
     reservations++;
+    why[0] = '\0';
     FUZZ_CHECK(existing.count(path) == 0);
     return reserved.count(path) ? RESERVATION_TAKEN : RESERVED;
 }
 
 void release() {}
+
+bool storable(const char*, char* why, size_t)
+{
+    why[0] = '\0';
+    return false;
+}
 
 std::string numbered(const std::string& file, size_t dot, long n)
 {
@@ -80,7 +88,7 @@ void check_command_line(const std::string& file, const char* name)
     if (file.find('"') != std::string::npos || file.back() == '\\')
         return;
     char cmd[COMMAND_TEXT_CAP];
-    FUZZ_CHECK(capture_command_line("/opt/tv/", "2", name, 0x3FF, "21:00:00-21:30:00", cmd, sizeof cmd));
+    capture_command_line("/opt/tv/", "zarnivek2.exe", name, 0x3FF, "21:00:00-21:30:00", cmd);
     static char store[2048];
     static char* words[16];
     int n = cmdline_split(cmd, store, sizeof store, words, 16);
@@ -127,11 +135,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     char out[OUTPUT_NAME_CAP + GUARD];
     memset(out, 0x5A, sizeof out);
     queries = reservations = 0;
-    Hooks h = platform_hooks;
-    h.file_exists = exists;
-    h.reserve_name = reserve;
-    h.release_name = release;
-    bool ok = capture_pick_output_name(file.c_str(), fixed, h, out, OUTPUT_NAME_CAP);
+    Platform os = platform_os;
+    os.file_exists = exists;
+    os.reserve_name = reserve;
+    os.release_name = release;
+    os.name_problem = storable;
+    NamesPassed passed;
+    char why[REASON_CAP];
+    bool ok = capture_pick_output_name(file.c_str(), fixed, os, out, OUTPUT_NAME_CAP, &passed, why, sizeof why) ==
+              NAME_PICKED;
     FUZZ_CHECK(memchr(out, '\0', OUTPUT_NAME_CAP) != nullptr);
     for (size_t i = OUTPUT_NAME_CAP; i < sizeof out; i++)
         FUZZ_CHECK(out[i] == 0x5A);

@@ -5,11 +5,12 @@
 // ends negative once an 'I' line acted, and never changes without one; a
 // source id of 0 or below is never mapped; and the result equals that of a
 // plain model that cuts the file into pieces with std::string (a leading
-// byte order mark skipped, carriage returns dropped, Ctrl-Z ends the file, at most 14 characters up to and
-// including a line feed) and applies them one by one. Told piece by piece,
-// the reader gives the model's pieces (read on past a matching mapping),
-// ends a line exactly at each line feed and at the file's end, applies
-// nothing after the mapping that matched, and gives the same result.
+// UTF-8 byte order mark skipped, a UTF-16 one read as its characters,
+// carriage returns dropped, Ctrl-Z ends the file, at most 14 characters up
+// to and including a line feed) and applies them one by one. Its record
+// holds a piece for each one the model finds beginning with I, M or @ up to
+// the mapping that matched, that mapping last, and the model's count of
+// lines.
 #include "base/numbers.h"
 #include "settings/settings.h"
 
@@ -21,13 +22,33 @@
 
 namespace {
 
+// The characters of the file: bytes, or UTF-16 characters of either order
+// after their byte order mark ('?' for each that is no ASCII character).
+std::string characters(const uint8_t* data, size_t size)
+{
+    std::string chars;
+    bool le = size >= 2 && data[0] == 0xFF && data[1] == 0xFE, be = size >= 2 && data[0] == 0xFE && data[1] == 0xFF;
+    if (!le && !be) {
+        size_t start = size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF ? 3 : 0;
+        return std::string((const char*)data + start, size - start);
+    }
+    for (size_t i = 2; i + 1 < size; i += 2) {
+        unsigned unit = le ? data[i] | data[i + 1] << 8 : data[i] << 8 | data[i + 1];
+        if (unit < 0xDC00 || unit > 0xDFFF)
+            chars.push_back(unit < 0x80 ? (char)unit : '?');
+    }
+    return chars;
+}
+
 std::vector<std::string> pieces_of(const uint8_t* data, size_t size)
 {
     std::string text;
-    size_t start = size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF ? 3 : 0; // a byte order mark
-    for (size_t i = start; i < size && data[i] != 26; i++)
-        if (data[i] != '\r')
-            text.push_back((char)data[i]);
+    for (char c : characters(data, size)) {
+        if (c == 26)
+            break;
+        if (c != '\r')
+            text.push_back(c);
+    }
     std::vector<std::string> pieces;
     std::string cur;
     for (char c : text) {
@@ -76,36 +97,26 @@ State model(const std::vector<std::string>& pieces, State s)
     return s;
 }
 
-struct Told {
-    std::vector<std::string> pieces;
-    std::vector<bool> ends;
-    std::vector<SettingsPiece::Effect> effects;
-};
-
-void tell(void* context, const SettingsPiece& p)
+// The record: one act for each piece beginning with I, M or @ up to the
+// mapping that matched, and the lines of the file.
+void check_record(const SettingsRecord& r, const std::vector<std::string>& pieces)
 {
-    Told& t = *static_cast<Told*>(context);
-    bool feed = p.text[p.len] == '\n';
-    t.pieces.push_back(std::string(p.text, p.len) + (feed ? "\n" : ""));
-    t.ends.push_back(p.ends_line);
-    t.effects.push_back(p.effect);
-}
-
-void check_told(const uint8_t* data, size_t size, const std::vector<std::string>& pieces, State start, State want)
-{
-    Told told;
-    SettingsTrace trace = {tell, &told};
-    Margins m = {start.lead, start.trail};
-    settings_apply((const char*)data, size, &start.source_id, &start.instance, &m, &trace);
-    FUZZ_CHECK(start.source_id == want.source_id && start.instance == want.instance);
-    FUZZ_CHECK(told.pieces == pieces);
+    int acts = 0, lines = 0;
     bool mapped = false;
     for (size_t i = 0; i < pieces.size(); i++) {
-        bool last = i + 1 == pieces.size();
-        FUZZ_CHECK(told.ends[i] == (pieces[i].back() == '\n' || last));
-        FUZZ_CHECK((told.effects[i] == SettingsPiece::NOT_READ) == mapped);
-        mapped = mapped || told.effects[i] == SettingsPiece::MAPPED;
+        const std::string& p = pieces[i];
+        bool acting = !mapped && (p[0] == 'I' || p[0] == 'M' || p[0] == '@');
+        if (acting && (size_t)acts < SETTINGS_ACTS_KEPT) {
+            const SettingsAct& a = r.act[acts];
+            FUZZ_CHECK(a.line == lines + 1);
+            FUZZ_CHECK(std::string(a.text, a.len) + (p.back() == '\n' ? "\n" : "") == p);
+            mapped = a.effect == SettingsAct::MAPPED;
+            FUZZ_CHECK(!mapped || r.mapped_line == a.line);
+        }
+        acts += acting;
+        lines += p.back() == '\n' || i + 1 == pieces.size();
     }
+    FUZZ_CHECK(r.acts == acts && r.lines == lines);
 }
 
 } // namespace
@@ -120,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const State& start : starts) {
         State got = start;
         Margins m = {start.lead, start.trail};
-        settings_apply((const char*)data, size, &got.source_id, &got.instance, &m);
+        SettingsRecord record;
+        settings_apply((const char*)data, size, &got.source_id, &got.instance, &m, &record);
 
         FUZZ_CHECK(m.lead >= 0 && m.lead <= 30 && m.trail >= 0 && m.trail <= 30);
         if (!has_i)
@@ -134,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(got.source_id == want.source_id);
         FUZZ_CHECK(got.instance == want.instance);
         FUZZ_CHECK(m.lead == want.lead && m.trail == want.trail);
-        check_told(data, size, pieces, start, want);
+        check_record(record, pieces);
     }
     return 0;
 }

@@ -1,52 +1,30 @@
-// The check mode: its hooks, and the report it writes from what the run
-// sequence tells it. Every line of the report is one finding; a line that
-// begins "problem: " names something that would keep the recording from
-// being made, though a run would not refuse.
+// The check mode: its platform table, and the report it writes from the
+// run's record. Every line of the report is one finding; a line that begins
+// "problem: " names something that would keep the recording from being
+// made, though a run would not refuse.
 #include "launcher/check.h"
 
-#include "base/limits.h"
 #include "base/text.h"
-#include "platform/platform.h"
+#include "launcher/run.h"
 
 #include <stdio.h>
 #include <string.h>
 
 namespace {
 
-const size_t NAME_REASONS_CAP = 400;
+const size_t NAME_REASONS_CAP = 400; // the names passed over that the report lists
 
 struct CheckState {
-    const Hooks* base;
+    const Platform* base;
     int64_t start;     // base's clock when the check began
     int64_t paused_ms; // the pauses the run asked for, added up
     unsigned problems;
-    bool stop;         // the run is a stop request
-
-    // The settings file, told piece by piece.
-    int line;                      // the line of the next piece (1 = the first)
-    int pieces;                    // pieces of that line so far
-    size_t chars;                  // its characters so far
-    bool shown;                    // a piece of it was written
-    bool unread;                   // a piece of it came after the mapping that matched
-    int remarks_from, remarks_to;  // lines of remarks not written yet (0: none)
-    int mapped_line;               // the line of the mapping that matched (0: none)
-    bool rest_unread;              // characters of that line after the mapping
-    int unread_from, unread_to;    // whole lines after it (0: none)
-    SettingsTrace settings;
-
-    // Output names passed over, and why: as many as fit, and a count of the rest.
-    char reasons[NAME_REASONS_CAP];
-    size_t reasons_len;
-    unsigned more_reasons;
-    NameTrace names;
+    char held[2 * MESSAGE_CAP]; // what the run wrote, for the report's end
+    size_t held_len;
+    RunRecord record;
 } state;
 
-const Hooks& base()
-{
-    return *state.base;
-}
-
-// --- The check's hooks
+// --- The check's table
 
 int64_t clock_now()
 {
@@ -58,28 +36,46 @@ void sleep_ms(unsigned ms)
     state.paused_ms += ms;
 }
 
-// Nothing is started: every command gives what the stop command gives when
-// nothing of the name runs.
-int run_command(const char*)
+StopResult end_image(const char*, int* ended, char*, size_t)
 {
-    return CAPTURE_NONE_RUNS;
+    *ended = 0;
+    return STOP_NONE;
 }
 
-Reservation reserve_name(const char* name)
+int run_command(const char*)
 {
-    Reservation r = base().reserve_name(name);
+    return 0;
+}
+
+Reservation reserve_name(const char* name, char* why, size_t why_cap)
+{
+    Reservation r = state.base->reserve_name(name, why, why_cap);
     if (r == RESERVED)
-        base().release_name();
+        state.base->release_name();
     return r;
 }
 
 void release_name() {}
 
+void hold(const char* text, size_t len)
+{
+    size_t room = sizeof state.held - state.held_len;
+    memcpy(state.held + state.held_len, text, len < room ? len : room);
+    state.held_len += len < room ? len : room;
+}
+
 void no_progress(const char*, size_t) {}
 
-// --- The settings file
+// --- The report
 
-// The piece's text in double quotation marks, '"' and '\' escaped with '\',
+// Says a problem: a line that begins "problem: ".
+void problem(const char* what, const char* why)
+{
+    state.problems++;
+    say(*state.base, "problem: %s: %s\n", what, why);
+}
+
+// A piece's text in double quotation marks, '"' and '\' escaped with '\',
 // control bytes as \xNN.
 void quote(const char* text, size_t len)
 {
@@ -89,301 +85,246 @@ void quote(const char* text, size_t len)
     shown[n++] = '"';
     for (size_t i = 0; i < len; i++) {
         unsigned char c = (unsigned char)text[i];
-        if (c == '"' || c == '\\') {
+        if (c == '"' || c == '\\')
             shown[n++] = '\\';
-            shown[n++] = (char)c;
-        } else if (c < ' ' || c == 0x7F)
+        if (c < ' ' || c == 0x7F)
             n += (size_t)snprintf(shown + n, sizeof shown - n, "\\x%02X", c);
         else
             shown[n++] = (char)c;
     }
     shown[n++] = '"';
-    base().write_out(shown, n);
+    state.base->write_out(shown, n);
 }
 
-void write_remarks()
+void remarks(int from, int to)
 {
-    if (state.remarks_from == state.remarks_to && state.remarks_from)
-        say(base(), "line %d: remark\n", state.remarks_from);
-    else if (state.remarks_from)
-        say(base(), "lines %d to %d: remarks\n", state.remarks_from, state.remarks_to);
-    state.remarks_from = state.remarks_to = 0;
+    if (from == to)
+        say(*state.base, "line %d: remark\n", from);
+    else if (from < to)
+        say(*state.base, "lines %d to %d: remarks\n", from, to);
 }
 
-// A piece that acts, or looks as if it should: with the piece's number when
-// its line has several, or may have (a full piece).
-void show_piece(const SettingsPiece& p)
+void act(const SettingsAct& a)
 {
-    write_remarks();
-    if (state.pieces > 1 || p.len >= SETTINGS_PIECE_READ - 1)
-        say(base(), "line %d, piece %d: ", state.line, state.pieces);
+    const Platform& os = *state.base;
+    if (a.piece > 1 || a.len >= SETTINGS_PIECE_READ - 1)
+        say(os, "line %d, piece %d: ", a.line, a.piece);
     else
-        say(base(), "line %d: ", state.line);
-    quote(p.text, p.len);
-    switch (p.effect) {
-    case SettingsPiece::NO_NUMBER:
-        say(base(), ": ignored, no number could be read\n");
-        break;
-    case SettingsPiece::INSTANCE:
-        say(base(), ": instance number %d -> %d\n", (int)p.instance_before, (int)p.instance_after);
-        break;
-    case SettingsPiece::MARGINS:
-        say(base(), ": margins %d s early, %d s late\n", p.margins.lead, p.margins.trail);
-        break;
-    case SettingsPiece::MAPPED:
-        say(base(), ": source id %X -> %X, reading ends\n", (unsigned)p.source_before, (unsigned)p.source_after);
-        break;
-    case SettingsPiece::NOT_MAPPED:
-        say(base(), ": a mapping from %X, not the source id %X\n", (unsigned)p.mapping_from,
-            (unsigned)p.source_before);
-        break;
-    case SettingsPiece::MAPPING_SKIPPED:
-        say(base(), ": a mapping, not considered: the source id is %X, not above 0\n", (unsigned)p.source_before);
-        break;
-    case SettingsPiece::REMARK:
-    case SettingsPiece::NOT_READ:
-        break;
+        say(os, "line %d: ", a.line);
+    quote(a.text, a.len);
+    switch (a.effect) {
+    case SettingsAct::NO_NUMBER:
+        return say(os, ": ignored, no number could be read\n");
+    case SettingsAct::INSTANCE:
+        return say(os, ": instance number %d -> %d\n", (int)a.instance_before, (int)a.instance_after);
+    case SettingsAct::MARGINS:
+        return say(os, ": margins %d s early, %d s late\n", a.margins.lead, a.margins.trail);
+    case SettingsAct::MAPPED:
+        return say(os, ": source id %X -> %X, reading ends\n", (unsigned)a.source_before, (unsigned)a.source_after);
+    case SettingsAct::NOT_MAPPED:
+        return say(os, ": a mapping from %X, not the source id %X\n", (unsigned)a.mapping_from,
+                   (unsigned)a.source_before);
+    case SettingsAct::MAPPING_SKIPPED:
+        return say(os, ": a mapping, not considered: the source id is %X, not above 0\n",
+                   (unsigned)a.source_before);
     }
 }
 
-// A line is done: one of remarks joins the lines of remarks before it; a
-// line read in pieces, of which one was written, says how it was cut.
-void end_line()
+// The lines of the settings file: those that act or should, each piece
+// with its number where its line has several (or may: a full piece), runs
+// of remarks between them, and what a mapping that matched left unread.
+void settings(const SettingsRecord& s)
 {
-    if (!state.shown && !state.unread) {
-        if (!state.remarks_from)
-            state.remarks_from = state.line;
-        state.remarks_to = state.line;
-    } else if (state.shown && state.pieces > 1 && state.line != state.mapped_line) {
-        say(base(), "line %d has %u characters: read as %d pieces\n", state.line, (unsigned)state.chars,
-            state.pieces);
+    const Platform& os = *state.base;
+    int kept = s.acts < (int)SETTINGS_ACTS_KEPT ? s.acts : (int)SETTINGS_ACTS_KEPT, next = 1;
+    for (int i = 0; i < kept; i++) {
+        const SettingsAct& a = s.act[i];
+        remarks(next, a.line - 1);
+        act(a);
+        bool last_of_line = i + 1 == kept || s.act[i + 1].line != a.line;
+        if (last_of_line && a.line_pieces > 1 && a.line != s.mapped_line)
+            say(os, "line %d has %u characters: read as %d pieces\n", a.line, (unsigned)a.line_chars, a.line_pieces);
+        next = a.line + 1;
     }
-    state.line++;
-    state.pieces = 0;
-    state.chars = 0;
-    state.shown = state.unread = false;
-}
-
-void settings_piece(void*, const SettingsPiece& p)
-{
-    state.pieces++;
-    state.chars += p.len;
-    if (p.effect == SettingsPiece::NOT_READ) {
-        state.unread = true;
-        if (state.line == state.mapped_line)
-            state.rest_unread = state.rest_unread || p.len > 0;
-        else if (!state.unread_from)
-            state.unread_from = state.line;
-        if (state.line != state.mapped_line)
-            state.unread_to = state.line;
-    } else if (p.effect != SettingsPiece::REMARK) {
-        show_piece(p);
-        state.shown = true;
-        if (p.effect == SettingsPiece::MAPPED)
-            state.mapped_line = state.line;
-    }
-    if (p.ends_line)
-        end_line();
-}
-
-// The reader is done: the lines of remarks before the end, and those not
-// read after a mapping that matched.
-void settings_read()
-{
-    write_remarks();
-    const Hooks& h = base();
-    int m = state.mapped_line;
-    if (state.rest_unread && state.unread_from)
-        say(h, "the rest of line %d and %s %d", m, state.unread_to > state.unread_from ? "lines" : "line",
-            state.unread_from);
-    else if (state.rest_unread)
-        say(h, "the rest of line %d", m);
-    else if (state.unread_from)
-        say(h, "%s %d", state.unread_to > state.unread_from ? "lines" : "line", state.unread_from);
+    if (s.acts > kept)
+        say(os, "and %d more pieces that act, not shown\n", s.acts - kept);
     else
+        remarks(next, s.mapped_line ? s.mapped_line : s.lines);
+    int m = s.mapped_line;
+    if (!m || (!s.rest_unread && s.lines <= m))
         return;
-    if (state.unread_to > state.unread_from)
-        say(h, " to %d", state.unread_to);
-    say(h, " not read: the mapping on line %d matched\n", m);
+    if (s.rest_unread)
+        say(os, "the rest of line %d%s", m, s.lines > m ? " and " : "");
+    if (s.lines > m + 1)
+        say(os, "lines %d to %d", m + 1, s.lines);
+    else if (s.lines > m)
+        say(os, "line %d", m + 1);
+    say(os, " not read: the mapping on line %d matched\n", m);
 }
 
-// --- The other steps
-
-void instance(const RunValues& v)
+void instance(const RunRecord& r)
 {
-    const Hooks& h = base();
-    state.stop = v.inv.stop_pos != 0;
-    char image[IMAGE_NAME_CAP], why[REASON_CAP] = "";
-    capture_image_name(v.suffix, image);
-    switch (h.image_state(image, why, sizeof why)) {
+    const Platform& os = *state.base;
+    bool stop = r.step == Step::STOP;
+    char why[REASON_CAP] = "", what[2 * IMAGE_NAME_CAP + 64];
+    (void)snprintf(what, sizeof what, "instance number %d: image name %s", (int)r.inv.instance, r.image);
+    switch (os.image_state(r.image, why, sizeof why)) {
     case IMAGE_NOT_RUNNING:
-        say(h, "instance number %d: image name %s, which does not run now%s\n", (int)v.inv.instance, image,
-            state.stop ? ": the stop request would end nothing" : "");
-        break;
+        return say(os, "%s, which does not run now%s\n", what, stop ? ": the stop request would end nothing" : "");
     case IMAGE_RUNNING:
-        say(h, "instance number %d: image name %s, which runs now: %s\n", (int)v.inv.instance, image,
-            state.stop ? "the stop request would end it" : "a run would end it at its launch moment");
-        break;
+        return say(os, "%s, which runs now: %s\n", what,
+                   stop ? "the stop request would end it" : "a run would end it at its launch moment");
     case IMAGE_NOT_ENDABLE:
         state.problems++;
-        say(h, "problem: instance number %d: image name %s runs now as another user, and a run cannot end it (%s)\n",
-            (int)v.inv.instance, image, why);
-        break;
+        return say(os, "problem: %s runs now as another user, and a run cannot end it (%s)\n", what, why);
     case IMAGE_UNKNOWN:
         state.problems++;
-        say(h, "problem: instance number %d: whether image name %s runs now cannot be told (%s)\n",
-            (int)v.inv.instance, image, why);
-        break;
+        return say(os, "problem: instance number %d: whether image name %s runs now cannot be told (%s)\n",
+                   (int)r.inv.instance, r.image, why);
     }
 }
 
-void write_offset(int offset)
+void arguments(const RunRecord& r)
 {
-    int minutes = (offset < 0 ? -offset : offset) / 60;
-    say(base(), "(%c%02d%02d)", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-}
-
-void arguments(const RunValues& v)
-{
-    const Hooks& h = base();
-    if (v.inv.source_id == v.source_given)
-        say(h, "source id: %X\n", (unsigned)v.inv.source_id);
+    const Platform& os = *state.base;
+    const SettingsAct* mapped = nullptr;
+    for (int i = 0; i < r.settings.acts && i < (int)SETTINGS_ACTS_KEPT; i++)
+        if (r.settings.act[i].effect == SettingsAct::MAPPED)
+            mapped = &r.settings.act[i];
+    if (mapped)
+        say(os, "source id: %X (the argument gave %X)\n", (unsigned)r.inv.source_id, (unsigned)mapped->source_before);
     else
-        say(h, "source id: %X (the argument gave %X)\n", (unsigned)v.inv.source_id, (unsigned)v.source_given);
-    char program[PROGRAM_DIR_CAP + IMAGE_NAME_CAP], why[REASON_CAP];
-    char image[IMAGE_NAME_CAP];
-    capture_image_name(v.suffix, image);
-    (void)snprintf(program, sizeof program, "%s%s", v.program_dir, image); // fits: see its capacity
-    if (platform_can_run(program, why, sizeof why)) {
-        say(h, "capture program: %s\n", program);
-    } else {
-        state.problems++;
-        say(h, "problem: the capture program %s cannot be started: %s\n", program, why);
-    }
+        say(os, "source id: %X\n", (unsigned)r.inv.source_id);
+    char program[PROGRAM_DIR_CAP + IMAGE_NAME_CAP], why[REASON_CAP], what[sizeof program + 64];
+    (void)snprintf(program, sizeof program, "%s%s", r.program_dir, r.image); // fits: see its capacity
+    (void)snprintf(what, sizeof what, "the capture program %s cannot be started", program);
+    if (os.can_run(program, why, sizeof why))
+        say(os, "capture program: %s\n", program);
+    else
+        problem(what, why);
 
     LocalTime now = {};
-    h.local_time(state.start, &now);
-    say(h, "local time: %02d:%02d:%02d %s ", now.hour, now.minute, now.second, now.zone);
-    write_offset(now.utc_offset);
-    say(h, "\n");
-    if (platform_zone_problem(why, sizeof why)) {
+    os.local_time(state.start, &now);
+    int offset = now.utc_offset < 0 ? -now.utc_offset / 60 : now.utc_offset / 60;
+    say(os, "local time: %02d:%02d:%02d %s (%c%02d%02d)\n", now.hour, now.minute, now.second, now.zone,
+        now.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60);
+    if (os.zone_problem(why, sizeof why)) {
         state.problems++;
-        say(h, "problem: %s\n", why);
+        say(os, "problem: %s\n", why);
     }
-    say(h, "window text: %s%s\n", v.window, timing_is_window(v.time_arg) ? "" : ", handed on as given");
+    say(os, "window text: %s%s\n", r.time.text, r.time.is_window ? "" : ", handed on as given");
 }
 
-void launch(const RunValues& v)
+int seconds_of_day(int hour, int minute, int second)
 {
-    const Hooks& h = base();
-    if (!timing_is_window(v.time_arg)) {
-        say(h, "launch: now, with no wait\n");
-        return;
-    }
+    return (hour * 60 + minute) * 60 + second;
+}
+
+void launch(const RunRecord& r)
+{
+    const Platform& os = *state.base;
+    const LaunchMoment& at = r.time.at;
     int64_t left = state.paused_ms / 1000;
-    if (left == 0) {
-        say(h, "launch: now (the launch moment %02d:%02d:%02d)\n", v.at.hour, v.at.minute, v.at.second);
-        return;
-    }
+    if (!r.time.is_window)
+        return say(os, "launch: now, with no wait\n");
+    if (left == 0)
+        return say(os, "launch: now (the launch moment %02d:%02d:%02d)\n", at.hour, at.minute, at.second);
     LocalTime now = {}, then = {};
-    h.local_time(state.start, &now);
-    h.local_time(clock_now(), &then);
-    say(h, "launch: %s at %02d:%02d:%02d, in %d h %d min %d s", then.day == now.day ? "today" : "tomorrow",
+    os.local_time(state.start, &now);
+    os.local_time(clock_now(), &then);
+    say(os, "launch: %s at %02d:%02d:%02d, in %d h %d min %d s", then.day == now.day ? "today" : "tomorrow",
         then.hour, then.minute, then.second, (int)(left / 3600), (int)(left / 60 % 60), (int)(left % 60));
-    if (then.hour != v.at.hour || then.minute != v.at.minute || then.second != v.at.second)
-        say(h, ", when the clock jumps over the launch moment %02d:%02d:%02d", v.at.hour, v.at.minute, v.at.second);
-    say(h, "\n");
+    if (then.hour != at.hour || then.minute != at.minute || then.second != at.second)
+        say(os, ", when the clock jumps over the launch moment %02d:%02d:%02d", at.hour, at.minute, at.second);
+    say(os, "\n");
+    // Started inside its own window, a run waits for tomorrow's launch.
+    const Window& w = r.time.window;
+    int opens = seconds_of_day(at.hour, at.minute, at.second), clock = seconds_of_day(now.hour, now.minute, now.second);
+    int closes = at.end_hour < 0 ? opens : seconds_of_day(at.end_hour, at.end_minute, at.end_second);
+    bool open = opens <= closes ? clock > opens && clock < closes : clock > opens || clock < closes;
+    if (then.day != now.day && w.end_given && open)
+        say(os, "the window %s is open now: a run started now records tomorrow's\n", r.time.text);
 }
 
-void name_taken(void*, const char* candidate, NameTaken why)
+void output_name(const RunRecord& r)
 {
-    size_t room = sizeof state.reasons - state.reasons_len;
-    int n = snprintf(state.reasons + state.reasons_len, room, "%s%s %s", state.reasons_len ? "; " : "", candidate,
-                     why == NAME_EXISTS ? "exists" : "is held by another run now");
-    if (n >= 0 && (size_t)n < room)
-        state.reasons_len += (size_t)n;
-    else {
-        state.reasons[state.reasons_len] = '\0';
-        state.more_reasons++;
+    const Platform& os = *state.base;
+    char reasons[NAME_REASONS_CAP] = "", candidate[OUTPUT_NAME_CAP];
+    size_t len = 0;
+    int listed = 0, kept = r.passed.count < (int)NAMES_KEPT ? r.passed.count : (int)NAMES_KEPT;
+    for (int n = 0; n < kept && capture_candidate(r.file_arg, n, os, candidate, sizeof candidate); n++) {
+        int k = snprintf(reasons + len, sizeof reasons - len, "%s%s %s", len ? "; " : "", candidate,
+                         r.passed.why[n] == NamesPassed::EXISTS ? "exists" : "is held by another run now");
+        if (k < 0 || (size_t)k >= sizeof reasons - len)
+            break;
+        len += (size_t)k;
+        listed++;
     }
-}
-
-void output_name(const RunValues& v)
-{
-    const Hooks& h = base();
-    const char* name = v.output_name;
-    if (v.inv.fixed_name_pos)
-        say(h, "output name: %s, used as given (fn)\n", name);
-    else if (state.reasons_len == 0 && state.more_reasons == 0)
-        say(h, "output name: %s\n", name);
-    else if (state.more_reasons == 0)
-        say(h, "output name: %s (%s)\n", name, state.reasons);
+    reasons[len] = '\0';
+    char note[REASON_CAP] = "";
+    if (!os.name_problem(r.file_arg, note, sizeof note) && note[0])
+        say(os, "%s\n", note); // Windows: look-alikes took the place of characters
+    if (r.inv.fixed_name_pos)
+        say(os, "output name: %s, used as given (fn)\n", r.output_name);
+    else if (r.passed.count == 0)
+        say(os, "output name: %s\n", r.output_name);
+    else if (listed == r.passed.count)
+        say(os, "output name: %s (%s)\n", r.output_name, reasons);
     else
-        say(h, "output name: %s (%s; and %u more taken)\n", name, state.reasons, state.more_reasons);
+        say(os, "output name: %s (%s; and %d more taken)\n", r.output_name, reasons, r.passed.count - listed);
 
-    // Its directory: up to its last separator; none is the current directory.
-    char dir[OUTPUT_NAME_CAP], why[REASON_CAP];
-    const char* sep = text_last_of(name, h.path_separators, h.is_lead_byte);
-    size_t len = sep ? (size_t)(sep - name) + 1 : 0;
-    memcpy(dir, name, len);
-    dir[len] = '\0';
-    const char* shown = len ? dir : "the current directory";
-    if (platform_can_create_in(dir, why, sizeof why)) {
-        say(h, "output directory: %s\n", shown);
-    } else {
-        state.problems++;
-        say(h, "problem: no file can be created in the output directory %s: %s\n", shown, why);
-    }
-}
-
-void step(Step s, const RunValues& v)
-{
-    switch (s) {
-    case Step::SETTINGS_FILE:
-        say(base(), "program directory: %s\nsettings file: %s\n", v.program_dir, v.settings_path);
-        break;
-    case Step::SETTINGS_READ:
-        settings_read();
-        break;
-    case Step::INSTANCE:
-        instance(v);
-        break;
-    case Step::ARGUMENTS:
-        arguments(v);
-        break;
-    case Step::LAUNCH:
-        launch(v);
-        break;
-    case Step::OUTPUT_NAME:
-        output_name(v);
-        break;
-    }
+    // Its directory: up to its last separator; none is the current
+    // directory, or on Windows, after a drive letter, that drive's.
+    char dir[OUTPUT_NAME_CAP], shown[OUTPUT_NAME_CAP + 64], why[REASON_CAP], what[sizeof shown + 64];
+    const char* name = r.output_name;
+    const char* sep = text_last_of(name, os.path_separators, os.is_lead_byte);
+    bool drive = !sep && strchr(os.path_separators, '\\') && name[0] && name[1] == ':';
+    size_t dir_len = sep ? (size_t)(sep - name) + 1 : drive ? 2 : 0;
+    memcpy(dir, name, dir_len);
+    dir[dir_len] = '\0';
+    (void)snprintf(shown, sizeof shown, drive ? "the current directory of drive %s" : sep ? "%s" : "the current directory",
+                   dir);
+    (void)snprintf(what, sizeof what, "no file can be created in the output directory %s", shown);
+    if (os.can_create_in(dir, why, sizeof why))
+        say(os, "output directory: %s\n", shown);
+    else
+        problem(what, why);
 }
 
 } // namespace
 
-Check check_begin(const Hooks& base)
+int check_run(int argc, const char* const* argv, const Platform& os)
 {
-    state = CheckState{};
-    state.base = &base;
-    state.start = base.clock_now();
-    state.line = 1;
-    state.settings = SettingsTrace{settings_piece, nullptr};
-    state.names = NameTrace{name_taken, nullptr};
+    state.problems = 0;
+    state.paused_ms = 0;
+    state.held_len = 0;
+    state.base = &os;
+    state.start = os.clock_now();
+    Platform check = os;
+    check.clock_now = clock_now;
+    check.sleep_ms = sleep_ms;
+    check.end_image = end_image;
+    check.run_command = run_command;
+    check.reserve_name = reserve_name;
+    check.release_name = release_name;
+    check.write_out = hold;
+    check.write_progress = no_progress;
 
-    Check check = {base, Report{step, &state.settings, &state.names}};
-    check.hooks.clock_now = clock_now;
-    check.hooks.sleep_ms = sleep_ms;
-    check.hooks.run_command = run_command;
-    check.hooks.reserve_name = reserve_name;
-    check.hooks.release_name = release_name;
-    check.hooks.write_progress = no_progress;
-    return check;
-}
-
-int check_status(int run_status)
-{
-    if (run_status == 1 && !state.stop)
-        return 1;
-    return state.problems ? 2 : 0;
+    RunRecord& r = state.record;
+    run_sequence(argc, argv, check, &r);
+    if (r.step > Step::PROGRAM_DIR)
+        say(os, "program directory: %s\nsettings file: %s%s\n", r.program_dir, r.settings_path,
+            r.settings.encoding == SettingsRecord::BYTES ? "" : ", saved as UTF-16: read as its characters");
+    if (r.step > Step::SETTINGS)
+        settings(r.settings);
+    if (r.step >= Step::STOP)
+        instance(r);
+    if (r.step > Step::ARGUMENTS)
+        arguments(r);
+    if (r.step > Step::WAIT)
+        launch(r);
+    if (r.step > Step::OUTPUT_NAME)
+        output_name(r);
+    os.write_out(state.held, state.held_len);
+    return r.refused ? 1 : state.problems ? 2 : 0;
 }

@@ -1,5 +1,5 @@
-// Entry point: sets up the console and runs one recording with the real
-// platform operations.
+// Entry point: sets up the console and runs one recording with the
+// operating system's own operations.
 #include "launcher/run.h"
 #include "platform/platform.h"
 
@@ -7,5 +7,5 @@ int main(int argc, char** argv)
 {
     platform_console_init();
     platform_keep_arguments(argc, argv);
-    return launcher_run(argc, argv, platform_hooks);
+    return launcher_run(argc, argv, platform_os);
 }

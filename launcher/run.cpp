@@ -1,16 +1,10 @@
 // The driver: runs the stages of a run in their fixed order, owns every value
-// of the run, and alone decides messages, pauses and exit statuses.
+// of the run in its record, and alone decides messages, pauses and exit
+// statuses.
 #include "launcher/run.h"
 
-#include "base/limits.h"
-#include "base/text.h"
-#include "capture/capture.h"
-#include "launcher/args.h"
 #include "launcher/check.h"
-#include "launcher/report.h"
-#include "settings/settings.h"
 #include "timing/wait.h"
-#include "timing/window.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -20,6 +14,7 @@ static const char SETTINGS_NAME[] = "quellatorbin.ini";
 const unsigned FAILURE_PAUSE_MS = 6000;
 const unsigned AFTER_STOP_PAUSE_MS = 3000;
 const int QUOTE = (int)QUOTE_MAX; // a message quotes an argument up to this many characters
+static RunRecord run_record;
 
 static const char HELP[] =
     "usage: quellatorbin FILE @SOURCE TIME [Inumber] [fn]\n"
@@ -53,12 +48,12 @@ static const char HELP[] =
     "Exit status: the capture program's own; 1 when the run ends early (missing\n"
     "settings file, missing or bad argument, stop request).\n";
 
-const Report SILENT_REPORT = {[](Step, const RunValues&) {}, nullptr, nullptr};
-
-// Ends a failed run whose message is written: a pause, then status 1.
-static int fail(const Hooks& h)
+// Ends a run that refuses at its step, its message written: a pause, then
+// status 1.
+static int refuse(const Platform& os, RunRecord* r)
 {
-    h.sleep_ms(FAILURE_PAUSE_MS);
+    r->refused = true;
+    os.sleep_ms(FAILURE_PAUSE_MS);
     return 1;
 }
 
@@ -73,180 +68,162 @@ static bool is_check(int argc, const char* const* argv)
 }
 
 // Finds what in the file and time arguments no run could use, before any
-// wait, stop or launch, and writes the refusal: false then. Otherwise forms
-// the window text and the launch moment into v.
-static bool arguments_are_usable(RunValues* v, const Hooks& h)
+// wait, stop or launch, and writes the refusal: false then. Otherwise the
+// time argument is read into r->time.
+static bool arguments_are_usable(const char* time_arg, const Platform& os, RunRecord* r)
 {
-    const char* file_arg = v->file_arg;
-    const char* time_arg = v->time_arg;
-    if (strchr(file_arg, '"')) {
-        say(h, "Bad file argument '%.*s': it holds a double quotation mark\n", QUOTE, file_arg);
+    const char* file_arg = r->file_arg;
+    char why[REASON_CAP];
+    const char* problem = capture_part_problem(PART_OUTPUT_NAME, file_arg, os.is_lead_byte);
+    if (problem) {
+        say(os, "Bad file argument '%.*s': %s\n", QUOTE, file_arg, problem);
         return false;
     }
-    size_t len = strlen(file_arg);
-    if (len >= OUTPUT_NAME_CAP) {
-        say(h, "Bad file argument '%.*s...': longer than %u characters\n", QUOTE, file_arg,
+    if (strlen(file_arg) >= OUTPUT_NAME_CAP) {
+        say(os, "Bad file argument '%.*s...': longer than %u characters\n", QUOTE, file_arg,
             (unsigned)(OUTPUT_NAME_CAP - 1));
         return false;
     }
-    // A line break would end the command line early; no file system takes one.
-    if (text_holds_any(file_arg, "")) {
-        say(h, "Bad file argument '%.*s': it holds a control character\n", QUOTE, file_arg);
+    // A name the system cannot store would be known only when the capture
+    // program fails to create the file, hours later.
+    if (os.name_problem(file_arg, why, sizeof why)) {
+        say(os, "Bad file argument '%.*s': %s\n", QUOTE, file_arg, why);
         return false;
     }
-    // A backslash at the end would escape the closing quotation mark. Only a
-    // whole character counts: in code page 932 the second byte of '表' is 5C.
-    if (*text_last_char(file_arg, h.is_lead_byte) == '\\') {
-        say(h, "Bad file argument '%s': it ends with a backslash\n", file_arg);
-        return false;
-    }
-    // A name the system cannot store (Windows: characters its code page
-    // lacks, a device, a stream, a name too long) would be known only when
-    // the capture program fails to create the file, hours later.
-    char why[REASON_CAP];
-    if (h.name_problem(file_arg, why, sizeof why)) {
-        say(h, "Bad file argument '%.*s': %s\n", QUOTE, file_arg, why);
-        return false;
-    }
-    if (timing_is_window(time_arg)) {
-        Window w = {};
-        if (!timing_read_window(time_arg, &w)) {
-            say(h, "Bad time argument '%.*s': expected HH:MM-HH:MM\n", QUOTE, time_arg);
-            return false;
-        }
-        if (!timing_launch_moment(w, v->margins.lead, v->margins.trail, &v->at)) {
-            say(h, "Bad time argument '%.*s': the clock never shows its start\n", QUOTE, time_arg);
-            return false;
-        }
-    } else if (text_holds_any(time_arg, " \"&|<>^%")) {
-        // Without ':' it stands unquoted on the command line: nothing the
-        // command interpreter would split or act on may pass.
-        say(h, "Bad time argument '%.*s': it holds a blank, a control character or one of \" & | < > ^ %%\n",
+    TimeProblem time = timing_read_argument(time_arg, r->margins.lead, r->margins.trail, &r->time);
+    if (time == TIME_UNREADABLE)
+        say(os, "Bad time argument '%.*s': expected HH:MM-HH:MM\n", QUOTE, time_arg);
+    else if (time == TIME_NEVER_SHOWN)
+        say(os, "Bad time argument '%.*s': the clock never shows its start\n", QUOTE, time_arg);
+    else if (!r->time.is_window && capture_part_problem(PART_TIME, time_arg, os.is_lead_byte))
+        say(os, "Bad time argument '%.*s': it holds a blank, a control character or one of \" & | < > ^ %%\n",
             QUOTE, time_arg);
-        return false;
-    }
-    if (!timing_make_window_text(time_arg, v->margins.lead, v->margins.trail, v->window, sizeof v->window)) {
-        say(h, "Bad time argument '%.*s': its window text is longer than %u characters\n", QUOTE, time_arg,
-            (unsigned)(sizeof v->window - 1));
-        return false;
-    }
-    return true;
+    else if (time == TIME_TOO_LONG)
+        say(os, "Bad time argument '%.*s': its window text is longer than %u characters\n", QUOTE, time_arg,
+            (unsigned)(WINDOW_TEXT_CAP - 1));
+    else
+        return true;
+    return false;
 }
 
-// The run sequence. The check mode runs it with its own hooks and report
-// (launcher/check.h); everything here is decided alike for both.
-static int run(int argc, const char* const* argv, const Hooks& h, const Report& report)
+int run_sequence(int argc, const char* const* argv, const Platform& os, RunRecord* r)
 {
-    RunValues v = {};
-
-    if (is_help(argc, argv)) {
-        h.write_out(HELP, sizeof HELP - 1);
-        return 0;
-    }
+    *r = RunRecord{};
 
     // 1. Banner.
-    h.write_err(BANNER, sizeof BANNER - 1);
+    os.write_err(BANNER, sizeof BANNER - 1);
 
     // 2. Program directory.
-    if (!h.program_dir(v.program_dir, sizeof v.program_dir)) {
-        say(h, "Cannot find the program directory, or its path is longer than %u characters\n",
+    r->step = Step::PROGRAM_DIR;
+    if (!os.program_dir(r->program_dir, sizeof r->program_dir)) {
+        say(os, "Cannot find the program directory, or its path is longer than %u characters\n",
             (unsigned)(PROGRAM_PATH_QUERY - 1));
-        return fail(h);
+        return refuse(os, r);
     }
 
     // 3. Arguments.
-    v.inv = args_classify(argc, argv);
-    v.source_given = v.inv.source_id;
+    r->inv = args_classify(argc, argv);
 
-    // 4. Settings file.
+    // 4. Settings file, applied whole or not at all.
+    r->step = Step::SETTINGS;
     static_assert(PROGRAM_DIR_CAP - 1 + sizeof SETTINGS_NAME <= SETTINGS_PATH_CAP, "the settings path always fits");
-    (void)snprintf(v.settings_path, sizeof v.settings_path, "%s%s", v.program_dir, SETTINGS_NAME);
-    report.step(Step::SETTINGS_FILE, v);
-    if (!settings_read(v.settings_path, &v.inv.source_id, &v.inv.instance, &v.margins, report.settings)) {
-        say(h, "Cannot open '%s'\n", v.settings_path);
-        return fail(h);
+    (void)snprintf(r->settings_path, sizeof r->settings_path, "%s%s", r->program_dir, SETTINGS_NAME);
+    char why[REASON_CAP] = "";
+    switch (settings_read(r->settings_path, os, &r->inv.source_id, &r->inv.instance, &r->margins, &r->settings, why,
+                          sizeof why)) {
+    case SETTINGS_NOT_OPENED:
+        say(os, "Cannot open '%s'\n", r->settings_path);
+        return refuse(os, r);
+    case SETTINGS_READ_FAILED:
+        say(os, "Cannot read '%s': %s\n", r->settings_path, why);
+        return refuse(os, r);
+    case SETTINGS_APPLIED:
+        break;
     }
-    report.step(Step::SETTINGS_READ, v);
 
-    // 5. Instance suffix.
-    capture_suffix(v.inv.instance, v.suffix, sizeof v.suffix);
-    if (!capture_suffix_is_safe(v.suffix)) {
-        char image[IMAGE_NAME_CAP];
-        capture_image_name(v.suffix, image);
-        say(h, "Bad instance number %d: its image name %s cannot be used\n", (int)v.inv.instance, image);
-        return fail(h);
+    // 5. Instance suffix and image name.
+    r->step = Step::INSTANCE;
+    capture_suffix(r->inv.instance, r->suffix, sizeof r->suffix);
+    capture_image_name(r->suffix, r->image);
+    if (capture_part_problem(PART_SUFFIX, r->suffix, os.is_lead_byte)) {
+        say(os, "Bad instance number %d: its image name %s cannot be used\n", (int)r->inv.instance, r->image);
+        return refuse(os, r);
     }
-    report.step(Step::INSTANCE, v);
 
     // 6. Stop request.
-    if (v.inv.stop_pos) {
-        capture_end_instance(v.suffix, v.command, sizeof v.command, h);
+    if (r->inv.stop_pos) {
+        r->step = Step::STOP;
+        capture_end_instance(r->image, os);
         return 1;
     }
 
     // 7. Required arguments, then the program directory, the file and time
     // arguments themselves.
-    if (v.inv.source_id == 0 || v.inv.time_pos == 0 || v.inv.file_pos == 0) {
-        say(h, "Not enough Parameter! (%X,%d,%d)\n", (unsigned)v.inv.source_id, (int)v.inv.time_pos,
-            (int)v.inv.file_pos);
-        return fail(h);
+    r->step = Step::ARGUMENTS;
+    if (r->inv.source_id == 0 || r->inv.time_pos == 0 || r->inv.file_pos == 0) {
+        say(os, "Not enough Parameter! (%X,%d,%d)\n", (unsigned)r->inv.source_id, (int)r->inv.time_pos,
+            (int)r->inv.file_pos);
+        return refuse(os, r);
     }
-    // The capture program's path heads its command line, in quotation marks
-    // where it holds a blank: a '"' or a control character would split it
-    // otherwise. The characters cmd.exe acts on are safe: such a command
-    // text is started without it.
-    if (text_holds_any(v.program_dir, "\"")) {
-        say(h, "Cannot start the capture program from '%s': the directory holds a control character or "
-               "a double quotation mark\n", v.program_dir);
-        return fail(h);
+    if (capture_part_problem(PART_PROGRAM_DIR, r->program_dir, os.is_lead_byte)) {
+        say(os, "Cannot start the capture program from '%s': the directory holds a control character or "
+                "a double quotation mark\n", r->program_dir);
+        return refuse(os, r);
     }
-    v.file_arg = argv[v.inv.file_pos];
-    v.time_arg = argv[v.inv.time_pos];
-    if (!arguments_are_usable(&v, h))
-        return fail(h);
-    report.step(Step::ARGUMENTS, v);
+    r->file_arg = argv[r->inv.file_pos];
+    if (!arguments_are_usable(argv[r->inv.time_pos], os, r))
+        return refuse(os, r);
 
     // 8. Start wait, for a window. A clock that jumped past the whole window
     // (a suspended machine, a clock set forward) leaves no recording to make.
+    r->step = Step::WAIT;
     LocalTime before = {}, after = {};
-    if (timing_is_window(v.time_arg) && !timing_wait_for_launch(v.at, h, &before, &after)) {
-        say(h, "Missed the recording window %s: the clock went from %02d:%02d:%02d to %02d:%02d:%02d\n", v.window,
-            before.hour, before.minute, before.second, after.hour, after.minute, after.second);
-        return fail(h);
+    if (r->time.is_window && !timing_wait_for_launch(r->time.at, os, &before, &after)) {
+        say(os, "Missed the recording window %s: the clock went from %02d:%02d:%02d to %02d:%02d:%02d\n",
+            r->time.text, before.hour, before.minute, before.second, after.hour, after.minute, after.second);
+        return refuse(os, r);
     }
-    report.step(Step::LAUNCH, v);
 
     // 9. Pre-launch stop.
-    if (capture_end_instance(v.suffix, v.command, sizeof v.command, h))
-        h.sleep_ms(AFTER_STOP_PAUSE_MS);
+    r->step = Step::PRE_LAUNCH_STOP;
+    if (capture_end_instance(r->image, os))
+        os.sleep_ms(AFTER_STOP_PAUSE_MS);
 
     // 10. Output name, reserved until the run ends.
-    if (!capture_pick_output_name(v.file_arg, v.inv.fixed_name_pos != 0, h, v.output_name, sizeof v.output_name,
-                                  report.names)) {
-        say(h, "No free output name for '%s': every numbered name within %u characters is taken\n", v.file_arg,
-            (unsigned)(sizeof v.output_name - 1));
-        return fail(h);
+    r->step = Step::OUTPUT_NAME;
+    switch (capture_pick_output_name(r->file_arg, r->inv.fixed_name_pos != 0, os, r->output_name,
+                                     sizeof r->output_name, &r->passed, why, sizeof why)) {
+    case NAME_PICKED:
+        break;
+    case NAME_NONE_FREE:
+        say(os, "No free output name for '%s': every numbered name within %u characters is taken\n", r->file_arg,
+            (unsigned)(OUTPUT_NAME_CAP - 1));
+        return refuse(os, r);
+    case NAME_CANNOT_STORE:
+        say(os, "No free output name for '%s': %s cannot be stored: %s\n", r->file_arg, r->output_name, why);
+        return refuse(os, r);
+    case NAME_CANNOT_TELL:
+        say(os, "Cannot tell whether the output name %s is free: %s\n", r->output_name, why);
+        return refuse(os, r);
     }
-    report.step(Step::OUTPUT_NAME, v);
 
     // 11. Capture command line: echo it, run it, pass its status on.
-    if (!capture_command_line(v.program_dir, v.suffix, v.output_name, v.inv.source_id, v.window, v.command,
-                              sizeof v.command)) {
-        say(h, "Command line longer than %u characters\n", (unsigned)(sizeof v.command - 1));
-        return fail(h);
-    }
-    say(h, "%s\n", v.command);
-    return h.run_command(v.command);
+    r->step = Step::LAUNCH;
+    capture_command_line(r->program_dir, r->image, r->output_name, r->inv.source_id, r->time.text, r->command);
+    say(os, "%s\n", r->command);
+    return os.run_command(r->command);
 }
 
-int launcher_run(int argc, const char* const* argv, const Hooks& h)
+int launcher_run(int argc, const char* const* argv, const Platform& os)
 {
+    if (is_help(argc, argv)) {
+        os.write_out(HELP, sizeof HELP - 1);
+        return 0;
+    }
     // "--check" first: the report of a run with the arguments that follow.
     // argv + 1 keeps the run's argument positions: its first element stands
     // where the program's name stood.
-    if (is_check(argc, argv)) {
-        const Check check = check_begin(h);
-        return check_status(run(argc - 1, argv + 1, check.hooks, check.report));
-    }
-    return run(argc, argv, h, SILENT_REPORT);
+    if (is_check(argc, argv))
+        return check_run(argc - 1, argv + 1, os);
+    return run_sequence(argc, argv, os, &run_record);
 }

@@ -1,7 +1,9 @@
 // The clock, read through the C library on every platform (so that tools
 // which shift the C library's time, such as libfaketime, drive it), and the
 // local time with its zone's name and offset.
-#include "platform/platform.h"
+#include "platform/clock.h"
+
+#include "platform/calls.h"
 
 #include <string.h>
 #include <time.h>
@@ -14,36 +16,38 @@ namespace {
 bool broken_down(time_t t, bool local, struct tm* out)
 {
 #ifdef _WIN32
-    struct tm* tm = local ? localtime(&t) : gmtime(&t);
+    struct tm* tm = local ? SYS(localtime)(&t) : SYS(gmtime)(&t);
     if (tm)
         *out = *tm;
     return tm != nullptr;
 #else
-    return (local ? localtime_r(&t, out) : gmtime_r(&t, out)) != nullptr;
+    return (local ? SYS(localtime_r)(&t, out) : SYS(gmtime_r)(&t, out)) != nullptr;
 #endif
 }
 
 } // namespace
 
-int64_t platform_clock_now()
+int64_t clock_now()
 {
-    return (int64_t)time(nullptr);
+    return (int64_t)SYS(time)(nullptr);
 }
 
-void platform_local_time(int64_t t, LocalTime* out)
+bool clock_local_time(int64_t t, LocalTime* out)
 {
     struct tm local = {}, utc = {};
-    bool ok = broken_down((time_t)t, true, &local) && broken_down((time_t)t, false, &utc);
+    // -1 is what the clock gives when it cannot be read.
+    bool ok = t != -1 && broken_down((time_t)t, true, &local) && broken_down((time_t)t, false, &utc);
     if (!ok)
         local = utc = tm{};
     out->hour = local.tm_hour;
     out->minute = local.tm_min;
     out->second = local.tm_sec;
     out->day = local.tm_mday;
-    // The offset from the two readings: at most a day apart.
+    // The offset from the two readings: at most a day apart, either way.
     int days = local.tm_year != utc.tm_year ? (local.tm_year > utc.tm_year ? 1 : -1) : local.tm_yday - utc.tm_yday;
     out->utc_offset = ((days * 24 + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min) * 60 +
                       local.tm_sec - utc.tm_sec;
-    if (!ok || strftime(out->zone, sizeof out->zone, "%Z", &local) == 0)
+    if (!ok || SYS(strftime)(out->zone, sizeof out->zone, "%Z", &local) == 0)
         out->zone[0] = '\0';
+    return ok;
 }

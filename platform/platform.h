@@ -1,62 +1,17 @@
-// The thin layer over the operating system: every operation of a run that
-// the system provides. Each platform implements all of it (Linux:
-// platform_posix.cpp and the posix_*.cpp files beside it, one concern each;
-// Windows: platform_win32.cpp); the build picks the files. The sections
-// below follow the order of a run.
+// The one seam to the operating system: every operation a run asks of it is
+// one slot of the table Platform. Each platform fills the table once, in its
+// own file (Linux: platform_posix.cpp, with the posix_*.cpp files beside it
+// one concern each; Windows: platform_win32.cpp); the build picks the files.
+// The driver, the stages and the check reach the system only through the
+// table they are handed: tests hand them a fake, the check a table built on
+// the real one. Below the table each platform file sends every system call
+// through a fault table of its own (platform/faults.h).
 #pragma once
 
 #include "base/limits.h"
 
 #include <stddef.h>
 #include <stdint.h>
-
-// --- Console
-
-/// Standard output that is no console is written in blocks of this size.
-const size_t STDOUT_BLOCK = 512;
-
-/// Sets up the console streams: standard output unbuffered on a console or
-/// terminal, otherwise fully buffered in 512-byte blocks; standard error
-/// unbuffered. Nothing flushes standard output before a command runs. A write
-/// to a pipe nobody reads any more fails; it never ends the program. On
-/// Linux a standard stream that is closed is first opened on /dev/null, so
-/// that no file the capture program opens takes its place.
-void platform_console_init();
-
-/// Writes len bytes to standard output / standard error, unchanged.
-void platform_write_out(const char* text, size_t len);
-void platform_write_err(const char* text, size_t len);
-
-// --- The program's directory and the rules of its paths
-
-/// Writes the program directory (the running program's full path cut right
-/// after its last separator) into out, NUL-terminated; out_cap must be at
-/// least PROGRAM_PATH_QUERY. Returns false when the path cannot be had, is
-/// longer than PROGRAM_PATH_QUERY - 1 characters (254), or holds no separator.
-bool platform_program_dir(char* out, size_t out_cap);
-
-/// The characters that separate the directories of a path: "/" on Linux,
-/// "\/" on Windows.
-extern const char PLATFORM_SEPARATORS[];
-
-/// True when c is the first byte of a double-byte character of the system's
-/// ANSI code page (never on Linux).
-bool platform_is_lead_byte(unsigned char c);
-
-/// Keeps the program's argument vector, as main received it, for
-/// platform_name_problem.
-void platform_keep_arguments(int argc, char** argv);
-
-/// Writes why this system can make no file of the name into why (capacity
-/// why_cap) and returns true; false when it can. Linux takes every name.
-/// Windows: an argument of the command line that lost characters when the
-/// C runtime turned the command line into the code page's argument vector
-/// ("it holds characters code page 1252 cannot show": a '?' for each, or a
-/// look-alike such as ':' for '：'), then the rules of
-/// text_windows_name_problem (base/text.h).
-bool platform_name_problem(const char* name, char* why, size_t why_cap);
-
-// --- Clock and pauses
 
 /// A reading of the local clock.
 const size_t ZONE_NAME_CAP = 64;
@@ -69,108 +24,163 @@ struct LocalTime {
     char zone[ZONE_NAME_CAP] = {}; // the zone's name as the system gives it ("CET")
 };
 
-/// The system clock: seconds since 1970-01-01 00:00 UTC.
-int64_t platform_clock_now();
-
-/// The local time at t (platform_clock_now's seconds), in the system's time zone.
-void platform_local_time(int64_t t, LocalTime* out);
-
-/// Writes why the time zone the program goes by is not the one asked for
-/// into why (capacity why_cap) and returns true: a TZ the C library cannot
-/// read, which it takes as UTC without a word. False when it is fine.
-bool platform_zone_problem(char* why, size_t why_cap);
-
-/// Pauses for ms milliseconds (sleeping, never spinning).
-void platform_sleep_ms(unsigned ms);
-
-// --- Files
-
-/// True when path names an entry: a file, a directory, a device, or a
-/// symbolic link, one that dangles too.
-bool platform_file_exists(const char* path);
-
-/// Opens path for reading when it names a regular file, without ever
-/// waiting (a FIFO is refused, not opened for a writer to come). Returns a
-/// descriptor, or -1 when the file is missing, unreadable, or no regular
-/// file (a directory, a FIFO, a device).
-int platform_open_regular(const char* path);
-
-/// Reads up to cap bytes of an open file into buf: the count, 0 at its end,
-/// -1 when it cannot be read.
-long platform_read(int fd, char* buf, size_t cap);
-
-/// Closes an open file.
-void platform_close(int fd);
-
-/// Whether path names a program this user can start: false, with the reason
-/// in why (capacity why_cap), when it is missing, no file or not executable.
-bool platform_can_run(const char* path, char* why, size_t why_cap);
-
-/// Whether this user may create a file in the directory dir ("" is the
-/// current directory): false, with the reason in why, when it is missing,
-/// no directory, deleted, or closed to this user.
-bool platform_can_create_in(const char* dir, char* why, size_t why_cap);
-
-// --- Processes
-
 /// What the process table shows of an image name.
 enum ImageState {
     IMAGE_NOT_RUNNING, // no process of that name runs
     IMAGE_RUNNING,     // one runs, and this user may end it
     IMAGE_NOT_ENDABLE, // one runs that this user may not end (another user's)
-    IMAGE_UNKNOWN,     // the table cannot be read: whether one runs cannot be told
+    IMAGE_UNKNOWN,     // the table cannot be read whole: whether one runs cannot be told
 };
 
-/// Looks for processes of an image name, ending nothing. On Linux names
-/// compare byte for byte, on Windows without regard to case. For
-/// IMAGE_NOT_ENDABLE and IMAGE_UNKNOWN the reason goes into why (capacity
-/// why_cap).
-ImageState platform_image_state(const char* image, char* why, size_t why_cap);
-
-/// Runs one command text through the command interpreter and waits for it.
-/// Returns its exit status (128 + n for a program a signal n ended), or -1
-/// when no process can be started at all; a program that cannot be started
-/// says why in one line on standard error. The output name's reservation,
-/// if one is held, is handed on to the program. While it runs, the run
-/// ignores what a console sends the program too (Linux: SIGINT, SIGQUIT;
-/// Windows: Ctrl-C, Ctrl-Break) and passes SIGTERM and SIGHUP on to it.
-/// On Windows a text that cmd.exe would read otherwise than its words say is
-/// started directly, from the same text: one holding '%' (expanded even inside
-/// double quotation marks), one whose program path stands in quotation marks,
-/// or whose program path holds one of ^ & | < > ( ) ; , = ! (a double-byte
-/// character's second byte excepted).
-int platform_run_command(const char* text);
-
-// --- Output name reservations
+/// What became of ending every process of an image name.
+enum StopResult {
+    STOP_ENDED,         // each one found was ended, and none runs now
+    STOP_NONE,          // none ran
+    STOP_NOT_ALL_ENDED, // one runs still (another user's, or it would not end)
+    STOP_CANNOT_TELL,   // the process table cannot be read whole
+};
 
 /// What became of an attempt to reserve an output name.
 enum Reservation {
     RESERVED,                // this run holds it now
     RESERVATION_TAKEN,       // another run holds it
-    RESERVATION_UNAVAILABLE, // the platform refused the object: nothing is known
+    RESERVATION_UNAVAILABLE, // no object could be made: whether it is free is not known
 };
 
-/// Reserves the output name for this run until the process ends, however it
-/// ends, or platform_release_name() lets it go; a run holds one at a time.
-/// The reservation is an object only one process can hold, named by the
-/// name's key: on Linux an abstract Unix socket, on Windows a named mutex
-/// (Global\ where it can be created, else Local\). Taking it is atomic. The
-/// capture program inherits it (platform_run_command), so the name stays
-/// taken while that program, or what it leaves running, holds it.
-/// RESERVATION_UNAVAILABLE for a name with no key.
-Reservation platform_reserve_name(const char* name);
+/// Standard output that is no console is written in blocks of this size.
+const size_t STDOUT_BLOCK = 512;
 
-/// Lets the reservation this run holds go (none held: nothing happens).
-void platform_release_name();
+/// The operations of a run, in the order a run meets them. Every "why" is
+/// a buffer of capacity why_cap for the system's reason, in one line.
+struct Platform {
+    // --- The program's directory and the rules of its paths
 
-/// Forms the key of an output name's reservation into key: the identity of
-/// its directory (Linux: device and inode numbers; Windows: volume serial
-/// number and file index), which every route to the directory shares, and
-/// the file's own name (upper-cased on Windows, where letter case does not
-/// matter); a hash of that where it does not fit the object's name. On
-/// Linux a name that is a symbolic link (a dangling one too) is keyed by what
-/// it points to. False, and no key, when the directory does not exist (no
-/// file can be created there), or on Windows for a name that is a link
-/// (which the status query finds, however it dangles).
-const size_t RESERVATION_KEY_CAP = 260;
-bool platform_reservation_key(const char* name, char* key, size_t key_cap);
+    /// Writes the program directory (the running program's full path cut
+    /// right after its last separator) into out, NUL-terminated; out_cap
+    /// must be at least PROGRAM_PATH_QUERY. False when the path cannot be
+    /// had, is longer than PROGRAM_PATH_QUERY - 1 characters, or holds no
+    /// separator.
+    bool (*program_dir)(char* out, size_t out_cap);
+    /// The characters that separate directories: "/" on Linux, "\/" on Windows.
+    const char* path_separators;
+    /// True when c is the first byte of a double-byte character of the
+    /// system's ANSI code page (never on Linux).
+    bool (*is_lead_byte)(unsigned char c);
+    /// Why this system can store no file of the name: true with the reason.
+    /// Linux: a last part over NAME_MAX bytes. Windows: an argument that
+    /// lost its meaning on its way into the code page, then the rules of
+    /// text_windows_name_problem (base/text.h). False otherwise, with why
+    /// empty, or on Windows saying under which name a file argument whose
+    /// characters the code page lacks is stored (their look-alikes).
+    bool (*name_problem)(const char* name, char* why, size_t why_cap);
+
+    // --- Files
+
+    /// Opens path for reading when it names a regular file, without ever
+    /// waiting (a FIFO is refused). A descriptor, or -1 with the reason.
+    int (*open_regular)(const char* path, char* why, size_t why_cap);
+    /// Reads up to cap bytes: the count, 0 at the end, -1 with the reason
+    /// when the file cannot be read (an interrupted read is tried again).
+    long (*read)(int fd, char* buf, size_t cap, char* why, size_t why_cap);
+    /// Closes a file opened for reading.
+    void (*close)(int fd);
+    /// True when path names an entry: a file, a directory, a device, or a
+    /// link, one that dangles too. False also when that cannot be told:
+    /// then the reason is in why, which is empty for a name that is free.
+    bool (*file_exists)(const char* path, char* why, size_t why_cap);
+    /// Whether path names a program this user can start: false, with the
+    /// reason, when it is missing, no file, not executable, or no program
+    /// this system can load.
+    bool (*can_run)(const char* path, char* why, size_t why_cap);
+    /// Whether this user may create a file in the directory dir ("" is the
+    /// current directory): false, with the reason, when it is missing, no
+    /// directory, deleted, or closed to this user.
+    bool (*can_create_in)(const char* dir, char* why, size_t why_cap);
+
+    // --- Clock and pauses
+
+    /// The system clock: seconds since 1970-01-01 00:00 UTC.
+    int64_t (*clock_now)();
+    /// The local time at t, in the system's time zone; false when the
+    /// system cannot give it (out then reads 00:00:00 with no zone).
+    bool (*local_time)(int64_t t, LocalTime* out);
+    /// Why the time zone the program goes by is not the one asked for:
+    /// true with the reason.
+    bool (*zone_problem)(char* why, size_t why_cap);
+    /// Pauses for ms milliseconds (sleeping, never spinning).
+    void (*sleep_ms)(unsigned ms);
+
+    // --- Processes
+
+    /// Looks for other processes of an image name, ending nothing. On Linux
+    /// names compare byte for byte, on Windows without regard to case.
+    ImageState (*image_state)(const char* image, char* why, size_t why_cap);
+    /// Ends every other process of an image name by force, in one pass over
+    /// the process table, then makes sure from the table that none runs any
+    /// more. The count of processes it ended goes into *ended; the reason
+    /// for STOP_NOT_ALL_ENDED and STOP_CANNOT_TELL into why.
+    StopResult (*end_image)(const char* image, int* ended, char* why, size_t why_cap);
+    /// Runs one command text and waits for it: its exit status (128 + n for
+    /// a program signal n ended), or -1 when no process can be started at
+    /// all; a program that cannot be started says why in one line on
+    /// standard error. The output name's reservation, if one is held, is
+    /// handed on to the program. While it runs, what a console sends the
+    /// program too is ignored by the run (Linux: SIGINT, SIGQUIT; Windows:
+    /// Ctrl-C, Ctrl-Break), and SIGTERM and SIGHUP are passed on to it.
+    int (*run_command)(const char* text);
+
+    // --- Output name reservations
+
+    /// Reserves the output name for this run until the process ends,
+    /// however it ends, or release_name lets it go; a run holds one at a
+    /// time. The object only one process can hold is named by the name's
+    /// key (the identity of its directory and the file's own name): on
+    /// Linux an abstract Unix socket, on Windows a named mutex. Taking it is
+    /// atomic, and the capture program inherits it. RESERVATION_UNAVAILABLE,
+    /// with the reason, when no object can be made; a name whose directory
+    /// does not exist gives that too, with why empty.
+    Reservation (*reserve_name)(const char* name, char* why, size_t why_cap);
+    /// Lets the reservation this run holds go (none held: nothing happens).
+    void (*release_name)();
+
+    // --- Console
+
+    /// Writes len bytes to standard output, as they are.
+    void (*write_out)(const char* text, size_t len);
+    /// Writes a progress line (it ends in '\r') to standard output.
+    void (*write_progress)(const char* text, size_t len);
+    /// Writes len bytes to standard error.
+    void (*write_err)(const char* text, size_t len);
+};
+
+/// The operating system's own operations.
+extern const Platform platform_os;
+
+/// Sets up the console streams, once, before anything else: standard output
+/// unbuffered on a console or terminal, otherwise fully buffered in
+/// 512-byte blocks; standard error unbuffered. A write to a pipe nobody
+/// reads any more fails; it never ends the program. On Linux a standard
+/// stream that is closed is first opened on /dev/null, so that no file the
+/// capture program opens takes its place.
+void platform_console_init();
+
+/// Keeps the program's argument vector, as main received it, for the name
+/// rules of Windows (which look at the command line it came from).
+void platform_keep_arguments(int argc, char** argv);
+
+/// Formats into a bounded buffer and writes it to standard output (say) or
+/// as a progress line (progress). Callers bound quoted arguments with a
+/// precision ("%.*s", QUOTE_MAX); text over MESSAGE_CAP - 1 bytes would be cut.
+void say(const Platform& os, const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+void progress(const Platform& os, const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+/// Reads the local clock: false when it cannot be read.
+bool read_clock(const Platform& os, LocalTime* now);

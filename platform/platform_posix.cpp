@@ -1,68 +1,40 @@
 // The platform layer on Linux: the console, the program's directory, pauses,
-// the time zone and files. The process table, starting a command and the
-// reservation of output names have files of their own (posix_*.cpp).
+// the time zone and files, and the table of every operation. The process
+// table, starting a command and the reservation of output names have files
+// of their own (posix_*.cpp). Every system call goes through the fault table
+// (SYS, platform/calls.h).
+#include "platform/calls.h"
+#include "platform/clock.h"
 #include "platform/platform.h"
 #include "platform/posix.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
+#include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
 namespace {
 
 char stdout_buffer[STDOUT_BLOCK];
 
-} // namespace
-
 // --- Console
 
-void platform_console_init()
+void write_out(const char* text, size_t len)
 {
-    // A standard stream that was closed would be the first descriptor the
-    // capture program opens (its output file), and its console output would
-    // land inside the recording: it is opened on /dev/null before anything else.
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            int null_fd = open("/dev/null", O_RDWR);
-            if (null_fd >= 0 && null_fd != fd) {
-                (void)dup2(null_fd, fd);
-                (void)close(null_fd);
-            }
-        }
-    // Standard output may be a pipe whose reader has gone: a write then fails,
-    // as on Windows, instead of ending the run before the capture program
-    // starts or before its status comes back.
-    (void)signal(SIGPIPE, SIG_IGN);
-    // A stream the C library cannot set up so keeps its default buffering.
-    if (isatty(STDOUT_FILENO))
-        (void)setvbuf(stdout, nullptr, _IONBF, 0);
-    else
-        (void)setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-    (void)setvbuf(stderr, nullptr, _IONBF, 0);
+    (void)SYS(fwrite)(text, 1, len, stdout); // a console write has no one to report to
 }
 
-void platform_write_out(const char* text, size_t len)
+void write_err(const char* text, size_t len)
 {
-    (void)fwrite(text, 1, len, stdout); // a console write has no one to report to
-}
-
-void platform_write_err(const char* text, size_t len)
-{
-    (void)fwrite(text, 1, len, stderr);
+    (void)SYS(fwrite)(text, 1, len, stderr);
 }
 
 // --- The program's directory and the rules of its paths
 
-bool platform_program_dir(char* out, size_t out_cap)
+bool program_dir(char* out, size_t out_cap)
 {
     char path[PROGRAM_PATH_QUERY];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+    ssize_t n = SYS(readlink)("/proc/self/exe", path, sizeof path);
     if (n <= 0 || (size_t)n >= sizeof path || out_cap < sizeof path)
         return false;
     path[n] = '\0';
@@ -74,31 +46,35 @@ bool platform_program_dir(char* out, size_t out_cap)
     return true;
 }
 
-const char PLATFORM_SEPARATORS[] = "/";
-
-bool platform_is_lead_byte(unsigned char)
+bool is_lead_byte(unsigned char)
 {
     return false;
 }
 
-void platform_keep_arguments(int, char**) {}
-
-bool platform_name_problem(const char*, char*, size_t)
+// A Linux file name may hold any byte but '/' and NUL; its last part at most
+// NAME_MAX bytes, or no file system can store it.
+bool name_problem(const char* name, char* why, size_t why_cap)
 {
-    return false; // a Linux file name may hold any byte but '/' and NUL
+    const char* slash = strrchr(name, '/');
+    size_t len = strlen(slash ? slash + 1 : name);
+    why[0] = '\0';
+    if (len <= NAME_MAX)
+        return false;
+    (void)snprintf(why, why_cap, "its last part is longer than %d bytes", NAME_MAX);
+    return true;
 }
 
 // --- Clock and pauses
 
-bool platform_zone_problem(char* why, size_t why_cap)
+bool zone_problem(char* why, size_t why_cap)
 {
     // The C library takes a TZ it cannot read as UTC, under the TZ's first
     // letters as its name; a zone it did read has a name for both seasons
     // (the same one where there is no daylight saving time).
-    const char* tz = getenv("TZ");
+    const char* tz = SYS(getenv)("TZ");
     if (!tz || !*tz)
         return false;
-    tzset();
+    SYS(tzset)();
     if (tzname[1][0] != '\0')
         return false;
     (void)snprintf(why, why_cap, "TZ=%.*s names no time zone this system knows: the run goes by UTC",
@@ -106,66 +82,114 @@ bool platform_zone_problem(char* why, size_t why_cap)
     return true;
 }
 
-void platform_sleep_ms(unsigned ms)
+void sleep_ms(unsigned ms)
 {
+    // Interrupted, it sleeps what is left; failed otherwise, it has slept
+    // nothing, and the wait reads the clock again.
     struct timespec left = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    while (SYS(nanosleep)(&left, &left) != 0 && errno == EINTR) {
     }
 }
 
 // --- Files
 
-bool platform_file_exists(const char* path)
+bool file_exists(const char* path, char* why, size_t why_cap)
 {
     // The entry itself: a symbolic link counts, however it dangles, so that
-    // no run writes through one into another place.
+    // no run writes through one into another place. Only "no such entry"
+    // says a name is free; any other failure cannot tell.
     struct stat st = {};
-    return lstat(path, &st) == 0;
+    why[0] = '\0';
+    if (SYS(lstat)(path, &st) == 0)
+        return true;
+    if (errno != ENOENT && errno != ENOTDIR)
+        posix_error_text(errno, why, why_cap);
+    return false;
 }
 
-int platform_open_regular(const char* path)
+int open_regular(const char* path, char* why, size_t why_cap)
 {
     // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat st = {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
+    int fd = -1;
+    while ((fd = SYS(open)(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    if (fd < 0) {
+        posix_error_text(errno, why, why_cap);
         return -1;
     }
-    return fd;
+    struct stat st = {};
+    int err = SYS(fstat)(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+    if (err == 0)
+        return fd;
+    posix_error_text(err, why, why_cap);
+    (void)SYS(close)(fd);
+    return -1;
 }
 
-long platform_read(int fd, char* buf, size_t cap)
+long read_file(int fd, char* buf, size_t cap, char* why, size_t why_cap)
 {
     for (;;) {
-        ssize_t n = read(fd, buf, cap);
-        if (n >= 0 || errno != EINTR)
+        ssize_t n = SYS(read)(fd, buf, cap);
+        if (n >= 0)
             return (long)n;
+        if (errno != EINTR) {
+            posix_error_text(errno, why, why_cap);
+            return -1;
+        }
     }
 }
 
-void platform_close(int fd)
+void close_file(int fd)
 {
-    (void)close(fd); // opened for reading: nothing is lost when closing fails
+    (void)SYS(close)(fd); // opened for reading: nothing is lost when closing fails
 }
 
-bool platform_can_run(const char* path, char* why, size_t why_cap)
+// Whether path is a file this system can start: a program file the kernel
+// loads (ELF), or a script whose "#!" interpreter it can start in turn.
+int loadable(const char* path, int depth)
+{
+    int fd = SYS(open)(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    char head[PATH_MAX + 3];
+    ssize_t n = SYS(read)(fd, head, sizeof head - 1);
+    int err = n < 0 ? errno : 0;
+    (void)SYS(close)(fd);
+    if (err)
+        return err;
+    if (n >= 4 && memcmp(head, "\x7f" "ELF", 4) == 0)
+        return 0;
+    if (n < 2 || head[0] != '#' || head[1] != '!' || depth > 0)
+        return ENOEXEC;
+    head[n] = '\0';
+    char* interpreter = head + 2 + strspn(head + 2, " \t");
+    interpreter[strcspn(interpreter, " \t\n")] = '\0';
+    struct stat st = {};
+    if (SYS(stat)(interpreter, &st) != 0)
+        return errno;
+    return SYS(access)(interpreter, X_OK) != 0 ? errno : loadable(interpreter, depth + 1);
+}
+
+bool can_run(const char* path, char* why, size_t why_cap)
 {
     // A directory cannot be started either: the system says EACCES for it.
     struct stat st = {};
-    int err = stat(path, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EACCES : access(path, X_OK) != 0 ? errno : 0;
-    if (err)
+    int err = SYS(stat)(path, &st) != 0           ? errno
+              : !S_ISREG(st.st_mode)              ? EACCES
+              : SYS(access)(path, X_OK) != 0      ? errno
+                                                  : loadable(path, 0);
+    if (err == ENOEXEC)
+        (void)snprintf(why, why_cap, "it is no program this system can start");
+    else if (err)
         posix_error_text(err, why, why_cap);
     return err == 0;
 }
 
-bool platform_can_create_in(const char* dir, char* why, size_t why_cap)
+bool can_create_in(const char* dir, char* why, size_t why_cap)
 {
     const char* path = *dir ? dir : ".";
     struct stat st = {};
-    int err = stat(path, &st) != 0 ? errno : !S_ISDIR(st.st_mode) ? ENOTDIR : 0;
+    int err = SYS(stat)(path, &st) != 0 ? errno : !S_ISDIR(st.st_mode) ? ENOTDIR : 0;
     if (err) {
         posix_error_text(err, why, why_cap);
         return false;
@@ -174,9 +198,68 @@ bool platform_can_create_in(const char* dir, char* why, size_t why_cap)
         (void)snprintf(why, why_cap, "it has been deleted");
         return false;
     }
-    if (access(path, W_OK | X_OK) != 0) {
+    if (SYS(access)(path, W_OK | X_OK) != 0) {
         posix_error_text(errno, why, why_cap);
         return false;
     }
     return true;
 }
+
+} // namespace
+
+void posix_error_text(int err, char* why, size_t why_cap)
+{
+    (void)snprintf(why, why_cap, "%s", strerror(err));
+}
+
+void platform_console_init()
+{
+    // A standard stream that was closed would be the first descriptor the
+    // capture program opens (its output file), and its console output would
+    // land inside the recording: it is opened on /dev/null before anything else.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (SYS(fcntl)(fd, F_GETFD) < 0 && errno == EBADF) {
+            int null_fd = SYS(open)("/dev/null", O_RDWR);
+            if (null_fd >= 0 && null_fd != fd) {
+                (void)SYS(dup2)(null_fd, fd);
+                (void)SYS(close)(null_fd);
+            }
+        }
+    // Standard output may be a pipe whose reader has gone: a write then fails,
+    // as on Windows, instead of ending the run before the capture program
+    // starts or before its status comes back.
+    (void)SYS(signal)(SIGPIPE, SIG_IGN);
+    // A stream the C library cannot set up so keeps its default buffering.
+    if (SYS(isatty)(STDOUT_FILENO))
+        (void)SYS(setvbuf)(stdout, nullptr, _IONBF, 0);
+    else
+        (void)SYS(setvbuf)(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    (void)SYS(setvbuf)(stderr, nullptr, _IONBF, 0);
+}
+
+void platform_keep_arguments(int, char**) {}
+
+const Platform platform_os = {
+    program_dir,        // program_dir
+    "/",                // path_separators
+    is_lead_byte,       // is_lead_byte
+    name_problem,       // name_problem
+    open_regular,       // open_regular
+    read_file,          // read
+    close_file,         // close
+    file_exists,        // file_exists
+    can_run,            // can_run
+    can_create_in,      // can_create_in
+    clock_now,          // clock_now
+    clock_local_time,   // local_time
+    zone_problem,       // zone_problem
+    sleep_ms,           // sleep_ms
+    posix_image_state,  // image_state
+    posix_end_image,    // end_image
+    posix_run_command,  // run_command
+    posix_reserve_name, // reserve_name
+    posix_release_name, // release_name
+    write_out,          // write_out
+    write_out,          // write_progress
+    write_err,          // write_err
+};

@@ -1,17 +1,24 @@
-// What the Linux platform files share among themselves: the built-in
-// taskkill, the reservation a started capture program inherits, and the
-// text of an error number.
+// What the Linux platform files share among themselves: the operations each
+// file adds to the table (platform_posix.cpp fills it), the reservation a
+// started capture program inherits, and the text of an error number.
 #pragma once
+
+#include "platform/platform.h"
 
 #include <stddef.h>
 
-/// "taskkill /F /IM <image>" (words[0..n-1]; other words are passed over):
-/// SIGKILL to every other process of that image name. 0 when it ended each
-/// one it found, 128 when none runs, 1 when one could not be ended or the
-/// process table could not be read, or for a command it does not understand.
-int posix_taskkill(char** words, int n);
+// posix_processes.cpp: the process table (/proc).
+ImageState posix_image_state(const char* image, char* why, size_t why_cap);
+StopResult posix_end_image(const char* image, int* ended, char* why, size_t why_cap);
 
-/// The descriptor of the output name's reservation this run holds, -1 when none.
+// posix_command.cpp: a command text, split as the Microsoft C runtime
+// splits it, started directly.
+int posix_run_command(const char* text);
+
+// posix_reservation.cpp: output name reservations (abstract Unix sockets).
+Reservation posix_reserve_name(const char* name, char* why, size_t why_cap);
+void posix_release_name();
+/// The descriptor of the reservation this run holds, -1 when none.
 int posix_held_reservation();
 
 /// Writes the text of the error number err into why (capacity why_cap).

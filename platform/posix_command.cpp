@@ -1,19 +1,13 @@
 // Starting a command on Linux. The command interpreter is built in: a
 // command text is split into words by the Microsoft C runtime's rules and
 // the program is started directly, never through a shell, so no file name is
-// interpreted; "taskkill" is the built-in one (posix_processes.cpp).
-#include "base/text.h"
+// interpreted.
+#include "platform/calls.h"
 #include "platform/cmdline.h"
-#include "platform/platform.h"
 #include "platform/posix.h"
 
 #include <errno.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdio.h>
 #include <string.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 extern char** environ; // NOLINT(readability-redundant-declaration): POSIX declares it in no header
 
@@ -22,6 +16,8 @@ namespace {
 const int STATUS_NOT_STARTED = 127;
 const size_t WORD_STORE_CAP = 2048;
 const int WORDS_CAP = 1024;
+// How often a wait that fails otherwise than by an interruption is tried.
+const int WAIT_TRIES = 3;
 
 // The capture program while it runs, for the signal handler.
 volatile sig_atomic_t running_child = 0;
@@ -30,7 +26,7 @@ void pass_on(int sig)
 {
     int err = errno;
     if (running_child > 0)
-        (void)kill((pid_t)running_child, sig);
+        (void)SYS(kill)((pid_t)running_child, sig);
     errno = err;
 }
 
@@ -56,16 +52,16 @@ void install(Signals* saved)
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     for (int i = 0; i < 2; i++) {
-        (void)sigaction(PASSED_ON[i], &pass, &saved->passed_on[i]);
-        (void)sigaction(IGNORED[i], &ignore, &saved->ignored[i]);
+        (void)SYS(sigaction)(PASSED_ON[i], &pass, &saved->passed_on[i]);
+        (void)SYS(sigaction)(IGNORED[i], &ignore, &saved->ignored[i]);
     }
 }
 
 void restore(const Signals& saved)
 {
     for (int i = 0; i < 2; i++) {
-        (void)sigaction(PASSED_ON[i], &saved.passed_on[i], nullptr);
-        (void)sigaction(IGNORED[i], &saved.ignored[i], nullptr);
+        (void)SYS(sigaction)(PASSED_ON[i], &saved.passed_on[i], nullptr);
+        (void)SYS(sigaction)(IGNORED[i], &saved.ignored[i], nullptr);
     }
 }
 
@@ -79,21 +75,30 @@ int prepare(posix_spawnattr_t* attr, posix_spawn_file_actions_t* actions, const 
     sigemptyset(&defaults);
     for (int sig : AT_DEFAULT)
         sigaddset(&defaults, sig);
-    int err = posix_spawnattr_setsigdefault(attr, &defaults);
+    int err = SYS(posix_spawnattr_setsigdefault)(attr, &defaults);
     if (err == 0)
-        err = posix_spawnattr_setsigmask(attr, &mask);
+        err = SYS(posix_spawnattr_setsigmask)(attr, &mask);
     if (err == 0)
-        err = posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        err = SYS(posix_spawnattr_setflags)(attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     // Handed on only where that leaves the program a descriptor above it to
     // open its files with: under a limit as tight as `ulimit -n 4` it could
     // not even load its C library.
     int held = posix_held_reservation();
     struct rlimit files = {};
-    bool room = getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY ||
+    bool room = SYS(getrlimit)(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY ||
                 (rlim_t)held + 2 <= files.rlim_cur;
     if (err == 0 && held >= 0 && room)
-        err = posix_spawn_file_actions_adddup2(actions, held, held);
+        err = SYS(posix_spawn_file_actions_adddup2)(actions, held, held);
     return err;
+}
+
+// Says on standard error why a program cannot be started.
+void tell_error(const char* program, int err)
+{
+    char line[MESSAGE_CAP];
+    int n = snprintf(line, sizeof line, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, program, strerror(err));
+    if (n > 0)
+        (void)SYS(fwrite)(line, 1, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1, stderr);
 }
 
 // Starts words[0] with words as its argv and waits for it: its exit status,
@@ -103,11 +108,11 @@ int spawn_and_wait(char** words)
 {
     posix_spawnattr_t attr;
     posix_spawn_file_actions_t actions;
-    int err = posix_spawnattr_init(&attr);
-    if (err == 0 && (err = posix_spawn_file_actions_init(&actions)) != 0)
-        posix_spawnattr_destroy(&attr);
+    int err = SYS(posix_spawnattr_init)(&attr);
+    if (err == 0 && (err = SYS(posix_spawn_file_actions_init)(&actions)) != 0)
+        SYS(posix_spawnattr_destroy)(&attr);
     if (err != 0) {
-        (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(err));
+        tell_error(words[0], err);
         return -1;
     }
     // SIGTERM and SIGHUP wait until the program's number is known.
@@ -115,31 +120,35 @@ int spawn_and_wait(char** words)
     sigemptyset(&blocked);
     for (int sig : PASSED_ON)
         sigaddset(&blocked, sig);
-    (void)sigprocmask(SIG_BLOCK, &blocked, &mask);
+    // Where they cannot be blocked, the mask is taken as empty, as a run's is.
+    if (SYS(sigprocmask)(SIG_BLOCK, &blocked, &mask) != 0)
+        sigemptyset(&mask);
     Signals saved = {};
     install(&saved);
     pid_t child = 0;
     err = prepare(&attr, &actions, mask);
     if (err == 0)
-        err = strchr(words[0], '/') ? posix_spawn(&child, words[0], &actions, &attr, words, environ)
-                                    : posix_spawnp(&child, words[0], &actions, &attr, words, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+        err = strchr(words[0], '/') ? SYS(posix_spawn)(&child, words[0], &actions, &attr, words, environ)
+                                    : SYS(posix_spawnp)(&child, words[0], &actions, &attr, words, environ);
+    SYS(posix_spawn_file_actions_destroy)(&actions);
+    SYS(posix_spawnattr_destroy)(&attr);
     int status = 0;
     pid_t waited = -1;
     if (err == 0) {
         running_child = child;
-        (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
-        while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-        }
+        (void)SYS(sigprocmask)(SIG_SETMASK, &mask, nullptr);
+        // Interrupted, or failed for a reason that may pass: it waits again.
+        for (int tries = 0; (waited = SYS(waitpid)(child, &status, 0)) < 0 && errno != ECHILD;)
+            if (errno != EINTR && ++tries == WAIT_TRIES)
+                break;
         // A signal that comes now finds no program to pass it on to: the run
         // ends with the program's status all the same.
         running_child = 0;
     }
-    (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
+    (void)SYS(sigprocmask)(SIG_SETMASK, &mask, nullptr);
     restore(saved);
     if (err != 0) {
-        (void)fprintf(stderr, "cannot start '%s': %s\n", words[0], strerror(err));
+        tell_error(words[0], err);
         // Out of processes or memory: nothing could have been started.
         return err == EAGAIN || err == ENOMEM ? -1 : STATUS_NOT_STARTED;
     }
@@ -154,14 +163,11 @@ int spawn_and_wait(char** words)
 
 } // namespace
 
-int platform_run_command(const char* text)
+int posix_run_command(const char* text)
 {
     static char store[WORD_STORE_CAP];
     static char* words[WORDS_CAP];
-    int n = cmdline_split(text, store, sizeof store, words, WORDS_CAP);
-    if (n < 0)
+    if (cmdline_split(text, store, sizeof store, words, WORDS_CAP) < 0)
         return -1;
-    if (text_starts_any_case(words[0], "taskkill", true))
-        return posix_taskkill(words, n);
     return spawn_and_wait(words);
 }

@@ -1,34 +1,30 @@
 // The process table on Linux (/proc): whether a capture program runs, and
-// the built-in taskkill that ends it. An image name is a process's comm
-// (at most 15 characters), compared byte for byte: on Linux 'zarnivekA.exe'
-// and 'zarniveka.exe' are different program files.
-#include "base/text.h"
-#include "platform/platform.h"
+// ending it. An image name is a process's comm (at most 15 characters),
+// compared byte for byte: on Linux 'zarnivekA.exe' and 'zarniveka.exe' are
+// different program files.
+#include "platform/calls.h"
 #include "platform/posix.h"
 
-#include <dirent.h>
 #include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 namespace {
-
-const int STATUS_NONE_FOUND = 128;
-const int STATUS_NOT_ALL_ENDED = 1;
 
 // "/proc/<pid>/<name>": a long has at most 20 digits and a sign.
 const size_t PROC_PATH_CAP = 64;
 static_assert(sizeof "/proc/" - 1 + 21 + sizeof "/comm" <= PROC_PATH_CAP, "a /proc path always fits");
 const size_t COMM_CAP = 64;       // a process's image name: at most 15 characters and a line feed
 const size_t STAT_HEAD_CAP = 512; // the head of /proc/<pid>/stat, up to its state and well beyond
+// After SIGKILL, how often and how long apart the table is read again
+// until none of the name runs: a second at most.
+const int RECHECKS = 20;
+const long RECHECK_NS = 50 * 1000000L;
 
 // What a look over the process table found of one image name.
 struct Scan {
-    int ended;       // processes ended (with end) or found that this user may end
+    int found;       // processes found that this user may end (and, with end, did)
     int not_endable; // processes found that this user may not end
     int denied;      // why not: the error number of the first
     int unknown;     // the error number that kept an entry from being read; 0: none
@@ -40,17 +36,21 @@ void proc_path(char (&out)[PROC_PATH_CAP], long pid, const char* name)
 }
 
 // Reads the start of /proc/<pid>/<name> into out, NUL-terminated: the count
-// of bytes read, or -1 with errno set.
+// of bytes read, or -1 with errno set. An interrupted call is made again.
 ssize_t proc_read(long pid, const char* name, char* out, size_t out_cap)
 {
     char path[PROC_PATH_CAP];
     proc_path(path, pid, name);
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = -1;
+    while ((fd = SYS(open)(path, O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+    }
     if (fd < 0)
         return -1;
-    ssize_t n = read(fd, out, out_cap - 1);
+    ssize_t n = -1;
+    while ((n = SYS(read)(fd, out, out_cap - 1)) < 0 && errno == EINTR) {
+    }
     int err = errno;
-    close(fd);
+    (void)SYS(close)(fd);
     errno = err;
     if (n < 0)
         return -1;
@@ -66,15 +66,15 @@ bool gone(int err)
 
 // False for an entry of /proc that runs no program of its own: a kernel
 // thread, a zombie, or a process already gone have no program file. A link
-// hidden from us (another user's process) still counts. Most entries are
-// kernel threads, and one readlink is far cheaper than opening and reading
-// a file of /proc, so the scan over every process asks this first.
+// hidden from us (another user's process) or one that cannot be read still
+// counts. Most entries are kernel threads, and one readlink is far cheaper
+// than opening and reading a file of /proc, so the scan asks this first.
 bool runs_program(long pid)
 {
     char path[PROC_PATH_CAP];
     proc_path(path, pid, "exe");
     char target[1];
-    return readlink(path, target, sizeof target) >= 0 || errno != ENOENT;
+    return SYS(readlink)(path, target, sizeof target) >= 0 || errno != ENOENT;
 }
 
 // Whether process pid runs a program of the image name, and is alive: not
@@ -103,15 +103,15 @@ int runs_image(long pid, const char* image)
 Scan scan(const char* image, bool end)
 {
     Scan s = {};
-    DIR* proc = opendir("/proc");
+    DIR* proc = SYS(opendir)("/proc");
     if (!proc) {
         s.unknown = errno;
         return s;
     }
-    pid_t self = getpid();
+    pid_t self = SYS(getpid)();
     for (;;) {
         errno = 0;
-        struct dirent* entry = readdir(proc);
+        struct dirent* entry = SYS(readdir)(proc);
         if (!entry) {
             if (errno != 0)
                 s.unknown = errno;
@@ -126,49 +126,73 @@ Scan scan(const char* image, bool end)
             s.unknown = errno;
         if (runs <= 0)
             continue;
-        if (kill((pid_t)pid, end ? SIGKILL : 0) == 0) {
-            s.ended++;
+        int sent = -1;
+        while ((sent = SYS(kill)((pid_t)pid, end ? SIGKILL : 0)) != 0 && errno == EINTR) {
+        }
+        if (sent == 0) {
+            s.found++;
         } else if (!gone(errno)) {
             if (!s.not_endable)
                 s.denied = errno;
             s.not_endable++;
         }
     }
-    closedir(proc);
+    (void)SYS(closedir)(proc);
     return s;
+}
+
+// A table that hides other users' processes (/proc mounted hidepid=1 or 2)
+// cannot tell whether another user runs one.
+bool hides_others(int* err)
+{
+    char status[COMM_CAP];
+    // PID 1 belongs to the system: a table that shows every process shows it.
+    if (proc_read(1, "comm", status, sizeof status) >= 0 || !gone(errno))
+        return false;
+    *err = EACCES;
+    return true;
 }
 
 } // namespace
 
-void posix_error_text(int err, char* why, size_t why_cap)
-{
-    (void)snprintf(why, why_cap, "%s", strerror(err));
-}
-
-ImageState platform_image_state(const char* image, char* why, size_t why_cap)
+ImageState posix_image_state(const char* image, char* why, size_t why_cap)
 {
     Scan s = scan(image, false);
     if (s.not_endable) {
         posix_error_text(s.denied, why, why_cap);
         return IMAGE_NOT_ENDABLE;
     }
-    if (s.unknown) {
+    if (s.unknown || (!s.found && hides_others(&s.unknown))) {
         posix_error_text(s.unknown, why, why_cap);
         return IMAGE_UNKNOWN;
     }
-    return s.ended ? IMAGE_RUNNING : IMAGE_NOT_RUNNING;
+    return s.found ? IMAGE_RUNNING : IMAGE_NOT_RUNNING;
 }
 
-int posix_taskkill(char** words, int n)
+StopResult posix_end_image(const char* image, int* ended, char* why, size_t why_cap)
 {
-    const char* image = nullptr;
-    for (int i = 1; i + 1 < n; i++)
-        if (text_starts_any_case(words[i], "/IM", true))
-            image = words[i + 1];
-    if (!image)
-        return STATUS_NOT_ALL_ENDED;
     Scan s = scan(image, true);
-    if (s.not_endable || (s.unknown && !s.ended))
-        return STATUS_NOT_ALL_ENDED;
-    return s.ended ? 0 : STATUS_NONE_FOUND;
+    *ended = s.found;
+    // What was ended must be gone from the table: read it again until none
+    // of the name runs, for a second at most.
+    for (int i = 0; s.found && !s.not_endable && !s.unknown && i < RECHECKS; i++) {
+        s = scan(image, false);
+        if (s.found) {
+            struct timespec pause = {0, RECHECK_NS};
+            (void)SYS(nanosleep)(&pause, nullptr);
+        }
+    }
+    if (s.not_endable) {
+        posix_error_text(s.denied, why, why_cap);
+        return STOP_NOT_ALL_ENDED;
+    }
+    if (s.unknown || (!*ended && hides_others(&s.unknown))) {
+        posix_error_text(s.unknown, why, why_cap);
+        return STOP_CANNOT_TELL;
+    }
+    if (s.found) {
+        (void)snprintf(why, why_cap, "it still runs after SIGKILL");
+        return STOP_NOT_ALL_ENDED;
+    }
+    return *ended ? STOP_ENDED : STOP_NONE;
 }

@@ -5,18 +5,16 @@
 // stays taken while it or what it leaves running holds it, however the run
 // ends.
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/calls.h"
 #include "platform/posix.h"
+#include "platform/reservation_key.h"
 
 #include <errno.h>
 #include <limits.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,82 +32,94 @@ int held_reservation = -1;
 
 // Where a name leads: the name itself, or, where it is a symbolic link (one
 // that dangles too), what the link points to, followed as the kernel would
-// (a relative target from the link's directory). False for a loop, or a
-// path that does not fit.
-bool follow_links(const char* name, char (&path)[PATH_CAP])
+// (a relative target from the link's directory). 0, or the error number: a
+// loop, a path that does not fit, a link that cannot be read.
+int follow_links(const char* name, char (&path)[PATH_CAP])
 {
     int n = snprintf(path, sizeof path, "%s", name);
     if (n < 0 || (size_t)n >= sizeof path)
-        return false;
+        return ENAMETOOLONG;
     for (int hop = 0; hop < LINKS_MAX; hop++) {
         struct stat st = {};
-        if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
+        if (SYS(lstat)(path, &st) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? 0 : errno;
+        if (!S_ISLNK(st.st_mode))
+            return 0;
         char target[PATH_CAP];
-        ssize_t len = readlink(path, target, sizeof target - 1);
+        ssize_t len = SYS(readlink)(path, target, sizeof target - 1);
         if (len < 0)
-            return false;
+            return errno;
         target[len] = '\0';
         const char* slash = strrchr(path, '/');
         size_t dir_len = target[0] == '/' || !slash ? 0 : (size_t)(slash - path) + 1;
         if (dir_len + (size_t)len >= sizeof path)
-            return false;
+            return ENAMETOOLONG;
         memcpy(path + dir_len, target, (size_t)len + 1);
     }
-    return false;
+    return ELOOP;
 }
 
 } // namespace
 
-bool platform_reservation_key(const char* name, char* key, size_t key_cap)
+bool reservation_key(const char* name, char* key, size_t key_cap, char* why, size_t why_cap)
 {
+    why[0] = '\0';
     char path[PATH_CAP];
-    if (!follow_links(name, path))
-        return false;
+    int err = follow_links(name, path);
     // The directory by its identity, which every route to it shares (a
     // symbolic link, a bind mount, ".."), and the file's own name.
     char* slash = strrchr(path, '/');
     const char* file = slash ? slash + 1 : path;
     struct stat dir = {};
-    int found = -1;
-    if (!slash) {
-        found = stat(".", &dir);
-    } else {
+    if (err == 0 && !slash) {
+        err = SYS(stat)(".", &dir) != 0 ? errno : 0;
+    } else if (err == 0) {
         char first = slash[1];
         slash[1] = '\0'; // the directory, its last '/' kept: "/" is the root
-        found = stat(path, &dir);
+        err = SYS(stat)(path, &dir) != 0 ? errno : 0;
         slash[1] = first;
     }
-    if (found != 0 || strlen(file) > NAME_MAX)
+    if (err == 0 && strlen(file) > NAME_MAX)
+        err = ENAMETOOLONG;
+    if (err == ENOENT || err == ENOTDIR)
+        return false; // no directory: no file can be made there, nor a key
+    if (err != 0) {
+        posix_error_text(err, why, why_cap);
         return false;
+    }
     char identity[IDENTITY_CAP];
-    (void)snprintf(identity, sizeof identity, "%llx.%llx/%s", (unsigned long long)dir.st_dev,
-                   (unsigned long long)dir.st_ino, file); // fits: see IDENTITY_CAP
+    (void)snprintf(identity, sizeof identity, "%llx.%llx/%.*s", (unsigned long long)dir.st_dev,
+                   (unsigned long long)dir.st_ino, NAME_MAX, file); // fits: see IDENTITY_CAP
     return text_object_name(identity, SOCKET_NAME_MAX, key, key_cap);
 }
 
-Reservation platform_reserve_name(const char* name)
+Reservation posix_reserve_name(const char* name, char* why, size_t why_cap)
 {
     sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
     char key[RESERVATION_KEY_CAP];
-    if (!platform_reservation_key(name, key, sizeof key))
+    if (!reservation_key(name, key, sizeof key, why, why_cap))
         return RESERVATION_UNAVAILABLE;
     size_t len = strlen(key); // fits: the key is kept to SOCKET_NAME_MAX
     memcpy(addr.sun_path + 1, key, len);
     // Close-on-exec: of the programs this run starts, only the capture
     // program gets it.
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    int fd = SYS(socket)(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        posix_error_text(errno, why, why_cap);
         return RESERVATION_UNAVAILABLE;
-    if (bind(fd, (const sockaddr*)&addr, (socklen_t)(offsetof(sockaddr_un, sun_path) + 1 + len)) == 0) {
-        platform_release_name();
+    }
+    if (SYS(bind)(fd, (const sockaddr*)&addr, (socklen_t)(offsetof(sockaddr_un, sun_path) + 1 + len)) == 0) {
+        posix_release_name();
         held_reservation = fd;
         return RESERVED;
     }
     int err = errno;
-    (void)close(fd);
-    return err == EADDRINUSE ? RESERVATION_TAKEN : RESERVATION_UNAVAILABLE;
+    (void)SYS(close)(fd);
+    if (err == EADDRINUSE)
+        return RESERVATION_TAKEN;
+    posix_error_text(err, why, why_cap);
+    return RESERVATION_UNAVAILABLE;
 }
 
 int posix_held_reservation()
@@ -117,9 +127,9 @@ int posix_held_reservation()
     return held_reservation;
 }
 
-void platform_release_name()
+void posix_release_name()
 {
     if (held_reservation >= 0)
-        (void)close(held_reservation);
+        (void)SYS(close)(held_reservation);
     held_reservation = -1;
 }

@@ -1,11 +1,11 @@
 // The settings file reader. It does its own text-mode handling (carriage
 // returns dropped, Ctrl-Z ends the file) so every build reads a file alike,
-// and reads the file in chunks of its own through the platform layer.
+// and reads the file in chunks of its own through the platform table.
 #include "settings/settings.h"
 
-#include "base/limits.h"
 #include "base/numbers.h"
-#include "platform/platform.h"
+
+#include <string.h>
 
 namespace {
 
@@ -13,77 +13,102 @@ const int CTRL_Z = 26;
 const int END = -1;
 const size_t CHUNK_CAP = 4096;
 
-// A UTF-8 byte order mark, which editors on Windows often write first.
-const unsigned char BYTE_ORDER_MARK[] = {0xEF, 0xBB, 0xBF};
-
 // The bytes of a settings file: from memory, then (fd >= 0) from the file.
 struct Source {
+    const Platform* os;
     int fd;
     const char* next;
     const char* end;
-    bool ended; // the end of the bytes or a Ctrl-Z was reached
-    char chunk[CHUNK_CAP];
+    bool ended;   // every byte is read, or a read failed
+    bool failed;  // a read failed (why)
+    char* why;
+    size_t why_cap;
+    bool stopped; // a Ctrl-Z was met
+    SettingsRecord::Encoding encoding;
     // The first bytes, held back while they could be a byte order mark.
-    int held[sizeof BYTE_ORDER_MARK];
+    int held[3];
     size_t held_len, held_next;
+    int peeked;   // the next character, read ahead; has_peeked tells
+    bool has_peeked;
+    char chunk[CHUNK_CAP];
 };
 
-// The next byte of the file without taking it, or END after the last one
-// and from a Ctrl-Z on. A file that cannot be read further ends there.
-int peek_raw(Source* src)
+// The next byte of the file, or END.
+int fetch(Source* src)
 {
-    if (src->ended)
-        return END;
+    if (src->held_next < src->held_len)
+        return src->held[src->held_next++];
     if (src->next == src->end) {
-        long n = src->fd >= 0 ? platform_read(src->fd, src->chunk, sizeof src->chunk) : 0;
+        long n = src->ended || src->fd < 0 ? 0 : src->os->read(src->fd, src->chunk, sizeof src->chunk, src->why,
+                                                                 src->why_cap);
         if (n <= 0) {
+            src->failed = src->failed || n < 0;
             src->ended = true;
             return END;
         }
         src->next = src->chunk;
         src->end = src->chunk + n;
     }
-    int c = (unsigned char)*src->next;
-    if (c == CTRL_Z) {
-        src->ended = true;
+    return (unsigned char)*src->next++;
+}
+
+// The next character: a byte, or a UTF-16 character ('?' for one that is
+// no ASCII character); END at the end and from a Ctrl-Z on.
+int decode(Source* src)
+{
+    int c = END;
+    if (src->stopped)
         return END;
+    if (src->encoding == SettingsRecord::BYTES) {
+        c = fetch(src);
+    } else {
+        for (;;) {
+            int a = fetch(src), b = fetch(src);
+            if (a == END || b == END)
+                break;
+            int unit = src->encoding == SettingsRecord::UTF16_LE ? a | b << 8 : a << 8 | b;
+            if (unit >= 0xDC00 && unit <= 0xDFFF)
+                continue; // the second half of a pair: its first gave the '?'
+            c = unit < 0x80 ? unit : '?';
+            break;
+        }
     }
+    src->stopped = c == CTRL_Z;
+    return src->stopped ? END : c;
+}
+
+int peek(Source* src)
+{
+    if (!src->has_peeked)
+        src->peeked = decode(src);
+    src->has_peeked = true;
+    return src->peeked;
+}
+
+int next_char(Source* src)
+{
+    int c = peek(src);
+    src->has_peeked = c == END; // END stays
     return c;
 }
 
-int raw_byte(Source* src)
+// Reads a byte order mark at the start: UTF-8 is skipped, UTF-16 sets the
+// encoding; bytes that begin like one but are none are given out as they are.
+void read_byte_order_mark(Source* src)
 {
-    int c = peek_raw(src);
-    if (c != END)
-        src->next++;
-    return c;
-}
-
-// Skips a byte order mark at the start; bytes that begin like one but are
-// none are given out as they are.
-void skip_byte_order_mark(Source* src)
-{
-    while (src->held_len < sizeof BYTE_ORDER_MARK) {
-        int c = raw_byte(src);
-        if (c == END)
-            return;
-        src->held[src->held_len++] = c;
-        if (c != BYTE_ORDER_MARK[src->held_len - 1])
-            return;
+    int a = fetch(src);
+    int b = a == END ? END : fetch(src);
+    if ((a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF)) {
+        src->encoding = a == 0xFF ? SettingsRecord::UTF16_LE : SettingsRecord::UTF16_BE;
+        return;
     }
-    src->held_len = 0;
-}
-
-int peek_byte(Source* src)
-{
-    return src->held_next < src->held_len ? src->held[src->held_next] : peek_raw(src);
-}
-
-int next_byte(Source* src)
-{
-    if (src->held_next < src->held_len)
-        return src->held[src->held_next++];
-    return raw_byte(src);
+    int c = a == 0xEF && b == 0xBB ? fetch(src) : END;
+    if (c == 0xBF)
+        return;
+    const int bytes[] = {a, b, c};
+    for (int byte : bytes)
+        if (byte != END)
+            src->held[src->held_len++] = byte;
 }
 
 // Reads one piece into piece (capacity SETTINGS_PIECE_CAP): the characters up
@@ -98,12 +123,12 @@ size_t read_piece(Source* src, char* piece, bool* ends_line)
     for (;;) {
         if (n == SETTINGS_PIECE_READ - 1) {
             // A full piece: its line goes on, unless the file ends here.
-            while (peek_byte(src) == '\r')
-                next_byte(src);
-            *ends_line = peek_byte(src) == END;
+            while (peek(src) == '\r')
+                next_char(src);
+            *ends_line = peek(src) == END;
             break;
         }
-        int c = next_byte(src);
+        int c = next_char(src);
         if (c == END)
             break;
         if (c == '\r')
@@ -121,93 +146,112 @@ int clamp_margin(int32_t v)
     return v < 0 ? 0 : v > 30 ? 30 : (int)v;
 }
 
-// Applies one piece and tells what it did in p (effect, mapping_from).
-void apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margins* margins, SettingsPiece* p)
+// Applies one piece that begins with I, M or @, and tells what it did in a.
+void apply_piece(const char* piece, int32_t* source_id, int32_t* instance, Margins* margins, SettingsAct* a)
 {
-    int32_t a = 0, b = 0;
-    p->effect = SettingsPiece::NO_NUMBER;
+    int32_t x = 0, y = 0;
+    a->effect = SettingsAct::NO_NUMBER;
     switch (piece[0]) {
     case 'I':
-        if (scan_number(piece + 1, 10, &a)) {
+        if (scan_number(piece + 1, 10, &x)) {
             // 32-bit arithmetic without overflow: the difference wraps.
-            int32_t shifted = (int32_t)((uint32_t)*instance - (uint32_t)a);
+            int32_t shifted = (int32_t)((uint32_t)*instance - (uint32_t)x);
             *instance = shifted < 1 ? 0 : shifted;
-            p->effect = SettingsPiece::INSTANCE;
+            a->effect = SettingsAct::INSTANCE;
         }
         break;
     case 'M': {
-        const char* rest = scan_number(piece + 1, 10, &a);
+        const char* rest = scan_number(piece + 1, 10, &x);
         if (!rest)
             break;
-        margins->lead = clamp_margin(a);
-        if (*rest == ',' && scan_number(rest + 1, 10, &b))
-            margins->trail = clamp_margin(b);
-        p->effect = SettingsPiece::MARGINS;
+        margins->lead = clamp_margin(x);
+        if (*rest == ',' && scan_number(rest + 1, 10, &y))
+            margins->trail = clamp_margin(y);
+        a->effect = SettingsAct::MARGINS;
         break;
     }
-    case '@':
+    default: // '@'
         if (*source_id <= 0) {
-            p->effect = SettingsPiece::MAPPING_SKIPPED;
-        } else if (scan_pair(piece + 1, ',', 16, &a, &b)) {
-            p->mapping_from = a;
-            p->effect = a == *source_id ? SettingsPiece::MAPPED : SettingsPiece::NOT_MAPPED;
-            if (a == *source_id)
-                *source_id = b;
+            a->effect = SettingsAct::MAPPING_SKIPPED;
+        } else if (scan_pair(piece + 1, ',', 16, &x, &y)) {
+            a->mapping_from = x;
+            a->effect = x == *source_id ? SettingsAct::MAPPED : SettingsAct::NOT_MAPPED;
+            if (x == *source_id)
+                *source_id = y;
         }
-        break;
-    default:
-        p->effect = SettingsPiece::REMARK;
     }
 }
 
-void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins, const SettingsTrace* trace)
+void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins, SettingsRecord* record)
 {
-    skip_byte_order_mark(src);
+    *record = SettingsRecord{};
+    read_byte_order_mark(src);
+    record->encoding = src->encoding;
     char piece[SETTINGS_PIECE_CAP];
-    bool ends_line = false, mapped = false;
+    bool ends_line = false;
+    int line = 1, pieces = 0;
+    size_t chars = 0;
     for (size_t n = read_piece(src, piece, &ends_line); n > 0; n = read_piece(src, piece, &ends_line)) {
-        SettingsPiece p = {};
-        p.text = piece;
-        p.len = n - (piece[n - 1] == '\n' ? 1 : 0);
-        p.ends_line = ends_line;
-        p.instance_before = *instance;
-        p.source_before = *source_id;
-        if (mapped)
-            p.effect = SettingsPiece::NOT_READ;
-        else
-            apply_piece(piece, source_id, instance, margins, &p);
-        p.instance_after = *instance;
-        p.source_after = *source_id;
-        p.margins = *margins;
-        mapped = mapped || p.effect == SettingsPiece::MAPPED;
-        if (trace)
-            trace->piece(trace->context, p);
-        else if (mapped)
-            return; // the first matching mapping ends the reading
+        size_t len = n - (piece[n - 1] == '\n' ? 1 : 0);
+        pieces++;
+        chars += len;
+        if (record->mapped_line) {
+            record->rest_unread = record->rest_unread || (line == record->mapped_line && len > 0);
+        } else if (piece[0] == 'I' || piece[0] == 'M' || piece[0] == '@') {
+            SettingsAct a = {};
+            a.line = line;
+            a.piece = pieces;
+            memcpy(a.text, piece, len);
+            a.len = len;
+            a.instance_before = *instance;
+            a.source_before = *source_id;
+            apply_piece(piece, source_id, instance, margins, &a);
+            a.instance_after = *instance;
+            a.source_after = *source_id;
+            a.margins = *margins;
+            if (a.effect == SettingsAct::MAPPED)
+                record->mapped_line = line;
+            if ((size_t)record->acts < SETTINGS_ACTS_KEPT)
+                record->act[record->acts] = a;
+            record->acts++;
+        }
+        if (!ends_line)
+            continue;
+        int kept = record->acts < (int)SETTINGS_ACTS_KEPT ? record->acts : (int)SETTINGS_ACTS_KEPT;
+        for (int i = kept; i > 0 && record->act[i - 1].line == line; i--) {
+            record->act[i - 1].line_chars = chars;
+            record->act[i - 1].line_pieces = pieces;
+        }
+        record->lines = line++;
+        pieces = 0;
+        chars = 0;
     }
 }
 
 } // namespace
 
 void settings_apply(const char* bytes, size_t len, int32_t* source_id, int32_t* instance, Margins* margins,
-                    const SettingsTrace* trace)
+                    SettingsRecord* record)
 {
     Source src = {};
     src.fd = -1;
     src.next = bytes;
     src.end = bytes + len;
-    apply(&src, source_id, instance, margins, trace);
+    apply(&src, source_id, instance, margins, record);
 }
 
-bool settings_read(const char* path, int32_t* source_id, int32_t* instance, Margins* margins,
-                   const SettingsTrace* trace)
+SettingsRead settings_read(const char* path, const Platform& os, int32_t* source_id, int32_t* instance,
+                           Margins* margins, SettingsRecord* record, char* why, size_t why_cap)
 {
     Source src = {};
-    src.fd = platform_open_regular(path);
+    src.os = &os;
+    src.why = why;
+    src.why_cap = why_cap;
+    src.fd = os.open_regular(path, why, why_cap);
     if (src.fd < 0)
-        return false;
+        return SETTINGS_NOT_OPENED;
     src.next = src.end = src.chunk;
-    apply(&src, source_id, instance, margins, trace);
-    platform_close(src.fd);
-    return true;
+    apply(&src, source_id, instance, margins, record);
+    os.close(src.fd);
+    return src.failed ? SETTINGS_READ_FAILED : SETTINGS_APPLIED;
 }

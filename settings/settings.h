@@ -2,6 +2,9 @@
 // source id mappings.
 #pragma once
 
+#include "base/limits.h"
+#include "platform/platform.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -11,51 +14,65 @@ struct Margins {
     int trail;
 };
 
-/// What the reader did with one piece of the file: its text, what it did,
-/// whether its line ended there, and the values before and after it.
-struct SettingsPiece {
+/// A piece of a settings line that acts, or looks as if it should (one
+/// that begins with I, M or @), and what it did.
+struct SettingsAct {
     enum Effect {
-        REMARK,          // its first character is none of I, M, @
         NO_NUMBER,       // a number it needs could not be read
         INSTANCE,        // an instance offset was applied
         MARGINS,         // the margins were set
         MAPPED,          // the source id was mapped; nothing after it acts
         NOT_MAPPED,      // a mapping from another source id
         MAPPING_SKIPPED, // a mapping, not considered: the source id is not above 0
-        NOT_READ,        // it stands after the mapping that matched
     };
-    const char* text;        // its bytes, the line feed left out
-    size_t len;              // their count
-    bool ends_line;          // the line ends with it (its line feed, or the file's end)
+    int line, piece;               // where it stands: line and piece of that line, from 1
+    char text[SETTINGS_PIECE_CAP]; // its bytes, the line feed left out
+    size_t len;                    // their count
     Effect effect;
     int32_t instance_before, instance_after;
     int32_t source_before, source_after;
-    int32_t mapping_from;    // the source id a mapping maps from, where one was read
-    Margins margins;         // the margins after it
+    int32_t mapping_from;  // the source id a mapping maps from, where one was read
+    Margins margins;       // the margins after it
+    size_t line_chars;     // the characters of its whole line
+    int line_pieces;       // and the pieces it was read in
 };
 
-/// Told of every piece the reader reads, in the order of the file. With a
-/// trace the reader reads on after a matching mapping, telling each piece
-/// left as NOT_READ; without one it stops there.
-struct SettingsTrace {
-    void (*piece)(void* context, const SettingsPiece& p);
-    void* context;
+/// What the reader did with a settings file, line by line: the pieces that
+/// act or should (the first SETTINGS_ACTS_KEPT of them), the lines of the
+/// file, and where a mapping matched. Lines with no such piece are remarks.
+const size_t SETTINGS_ACTS_KEPT = 32;
+struct SettingsRecord {
+    enum Encoding { BYTES, UTF16_LE, UTF16_BE } encoding;
+    SettingsAct act[SETTINGS_ACTS_KEPT];
+    int acts;          // how many acted or should have, kept or not
+    int lines;         // the lines of the file (a last one without a line feed too)
+    int mapped_line;   // the line of the mapping that matched; 0: none did
+    bool rest_unread;  // that line goes on after the mapping
 };
 
 /// Applies the bytes of a settings file to the source id, the instance
-/// number and the margins. The bytes are read in pieces: the text up to and
-/// including a line feed, at most 14 characters; carriage returns are
-/// dropped and byte 26 (Ctrl-Z) ends the file.
+/// number and the margins, and records what each line did. The bytes are
+/// read in pieces: the text up to and including a line feed, at most 14
+/// characters; carriage returns are dropped and byte 26 (Ctrl-Z) ends the
+/// file. A UTF-8 byte order mark is skipped; a UTF-16 one (FF FE, FE FF)
+/// makes the rest read as UTF-16 characters of that order, each one that
+/// is no ASCII character read as '?'.
 ///   I<n>        instance = instance - n; below 1 gives 0
 ///   M<l>[,<t>]  margins, each clamped into 0..30 (t kept when missing)
 ///   @<from>,<to> hex; while source id > 0: on from == source id, source
-///               id = to and reading ends
+///               id = to, and nothing after it acts (the rest is read,
+///               to count its lines)
 ///   other       ignored; so are lines whose numbers cannot be read
 void settings_apply(const char* bytes, size_t len, int32_t* source_id, int32_t* instance, Margins* margins,
-                    const SettingsTrace* trace = nullptr);
+                    SettingsRecord* record);
 
-/// Reads the file at path and applies it as settings_apply does.
-/// Returns false when it cannot be opened for reading or is not a regular
-/// file (a directory, a FIFO, a device): nothing is applied then.
-bool settings_read(const char* path, int32_t* source_id, int32_t* instance, Margins* margins,
-                   const SettingsTrace* trace = nullptr);
+/// What became of reading the settings file.
+enum SettingsRead {
+    SETTINGS_APPLIED,     // read whole, and applied
+    SETTINGS_NOT_OPENED,  // missing, unreadable, or no regular file: nothing applied
+    SETTINGS_READ_FAILED, // failed part-way (why): not to be taken as its end
+};
+
+/// Reads the file at path through os and applies it as settings_apply does.
+SettingsRead settings_read(const char* path, const Platform& os, int32_t* source_id, int32_t* instance,
+                           Margins* margins, SettingsRecord* record, char* why, size_t why_cap);

@@ -2,7 +2,9 @@
 docs/design.md). Fails on a stage that reaches up into launcher/ or into
 another stage, on shared helpers that reach into anything but themselves, and
 on operating-system code (a platform test in the preprocessor, an OS header)
-outside platform/.
+outside platform/, and on a way to the system past the one seam: outside
+platform/ only platform/platform.h is included from it, and only
+launcher/main.cpp names a platform_ function or the real table.
 
 usage: include_rule.py SOURCE_DIR"""
 
@@ -23,6 +25,8 @@ OS_TEST = re.compile(r"^\s*#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|__linu
 OS_HEADER = re.compile(r"^\s*#\s*include\s*<(windows\.h|io\.h|direct\.h|process\.h|unistd\.h|fcntl\.h|dirent\.h|"
                        r"spawn\.h|signal\.h|sys/[^>]*)>")
 OWN_HEADER = re.compile(r'^\s*#\s*include\s*"([^"/]+)/[^"]+"')
+PLATFORM_HEADER = re.compile(r'^\s*#\s*include\s*"platform/(?!platform\.h")')
+PLATFORM_NAME = re.compile(r"\bplatform_\w+")
 
 
 def main(root):
@@ -41,6 +45,11 @@ def main(root):
                         problems.append(where + "%s/ may not include from %s/" % (room, m.group(1)))
                     if room != "platform" and (OS_TEST.match(line) or OS_HEADER.match(line)):
                         problems.append(where + "operating-system code outside platform/: " + line.strip())
+                    if room != "platform" and PLATFORM_HEADER.match(line):
+                        problems.append(where + "past the seam: " + line.strip())
+                    code = line.split("//")[0]
+                    if room != "platform" and path != os.path.join("launcher", "main.cpp") and PLATFORM_NAME.search(code):
+                        problems.append(where + "the system reached past the table: " + line.strip())
     for p in problems:
         print(p)
     print("%d files of %d rooms checked, %d problems" % (files, len(MAY_INCLUDE), len(problems)))

@@ -39,22 +39,26 @@ WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const L
     return WaitStep{WaitStep::WAIT, 100, at.second - now.second};
 }
 
-bool timing_wait_for_launch(const LaunchMoment& at, const Hooks& h, LocalTime* before, LocalTime* after)
+bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTime* before, LocalTime* after)
 {
     LocalTime now = {};
-    read_clock(h, &now);
-    WaitStep step = timing_wait_step(nullptr, now, at);
+    bool read = read_clock(os, &now);
+    WaitStep step = read ? timing_wait_step(nullptr, now, at) : WaitStep{WaitStep::WAIT, 1000, 0};
     while (step.verdict == WaitStep::WAIT) {
         if (step.countdown > 0)
-            progress(h, "Please wait...%d   \r", step.countdown);
+            progress(os, "Please wait...%d   \r", step.countdown);
         else
-            progress(h, "Please wait...    \r");
-        h.sleep_ms(step.pause_ms);
+            progress(os, "Please wait...    \r");
+        os.sleep_ms(step.pause_ms);
+        LocalTime next = {};
+        if (!read_clock(os, &next))
+            continue; // no reading: the same step again
         *before = now;
-        read_clock(h, &now);
-        step = timing_wait_step(before, now, at);
+        now = next;
+        step = timing_wait_step(read ? before : nullptr, now, at);
+        read = true;
     }
     *after = now;
-    progress(h, "                      \r");
+    progress(os, "                      \r");
     return step.verdict == WaitStep::GO;
 }

@@ -1,7 +1,7 @@
 // The start wait: holds the launch until the local clock shows the launch moment.
 #pragma once
 
-#include "platform/hooks.h"
+#include "platform/platform.h"
 #include "timing/window.h"
 
 /// What the wait does after one reading of the clock: go, give up (the clock
@@ -32,7 +32,8 @@ WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const L
 
 /// Waits as timing_wait_step decides, reading the clock again after every
 /// pause, writing a progress line before every pause, and blanks the line
-/// with 22 blanks and a carriage return at the end. Returns true at the
-/// launch moment; false when the clock jumped past the whole window, with
-/// the two readings in *before and *after.
-bool timing_wait_for_launch(const LaunchMoment& at, const Hooks& h, LocalTime* before, LocalTime* after);
+/// with 22 blanks and a carriage return at the end. A reading that fails
+/// counts as none: the pause is made again. Returns true at the launch
+/// moment; false when the clock jumped past the whole window, with the two
+/// readings in *before and *after.
+bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTime* before, LocalTime* after);

@@ -7,11 +7,6 @@
 #include <stdio.h>
 #include <string.h>
 
-bool timing_is_window(const char* time_arg)
-{
-    return strchr(time_arg, ':') != nullptr;
-}
-
 bool timing_read_window(const char* time_arg, Window* w)
 {
     const char* dash = strchr(time_arg, '-');
@@ -55,25 +50,29 @@ bool timing_launch_moment(const Window& w, int lead, int trail, LaunchMoment* at
     return true;
 }
 
-bool timing_make_window_text(const char* time_arg, int lead, int trail, char* out, size_t out_cap)
+TimeProblem timing_read_argument(const char* time_arg, int lead, int trail, TimeArgument* out)
 {
-    if (out_cap == 0)
-        return false;
-    out[0] = '\0'; // a refused window leaves an empty text, never stale bytes
+    *out = TimeArgument{};
+    out->is_window = strchr(time_arg, ':') != nullptr;
     int n = 0;
-    if (!timing_is_window(time_arg)) {
-        n = snprintf(out, out_cap, "%s", time_arg);
+    if (!out->is_window) {
+        n = snprintf(out->text, sizeof out->text, "%s", time_arg);
     } else {
-        Window w = {};
-        if (!timing_read_window(time_arg, &w))
-            return false;
+        const Window& w = out->window;
+        if (!timing_read_window(time_arg, &out->window))
+            return TIME_UNREADABLE;
+        if (!timing_launch_moment(w, lead, trail, &out->at))
+            return TIME_NEVER_SHOWN;
         int hour = w.start_hour, minute = w.start_minute, second = 0;
         if (lead > 0) {
             minute_before(w, &hour, &minute);
             second = 60 - lead;
         }
-        n = snprintf(out, out_cap, "%02d:%02d:%02d-%02d:%02d:%02d", hour, minute, second,
+        n = snprintf(out->text, sizeof out->text, "%02d:%02d:%02d-%02d:%02d:%02d", hour, minute, second,
                      (int)w.end_hour, (int)w.end_minute, trail);
     }
-    return n >= 0 && (size_t)n < out_cap;
+    if (n >= 0 && (size_t)n < sizeof out->text)
+        return TIME_OK;
+    out->text[0] = '\0'; // a refused window leaves an empty text, never a cut one
+    return TIME_TOO_LONG;
 }

@@ -2,6 +2,8 @@
 // the capture program, and the launch moment 20 seconds before it opens.
 #pragma once
 
+#include "base/limits.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -21,10 +23,6 @@ struct LaunchMoment {
     int end_hour = -1, end_minute = 0, end_second = 0;
 };
 
-/// True when the time argument is a window to convert (it holds a ':');
-/// otherwise it is handed on unchanged with no wait.
-bool timing_is_window(const char* time_arg);
-
 /// Reads the start ("%d:%d" from the beginning) and the end ("%d:%d" after
 /// the first '-', or the whole text with no '-'). False when any is missing:
 /// "21:", "21:00-", "21:xx".
@@ -36,14 +34,30 @@ bool timing_read_window(const char* time_arg, Window* w);
 /// 23:59, "9:60" gives 9:59.
 bool timing_launch_moment(const Window& w, int lead, int trail, LaunchMoment* at);
 
-/// Writes the window text for a time argument into out (capacity out_cap).
-/// With a ':', "%02d:%02d:%02d-%02d:%02d:%02d", L/T the lead/trail margin:
+/// The time argument, read once: its kind, the launch moment of a window,
+/// and the window text handed to the capture program.
+struct TimeArgument {
+    bool is_window;              // it holds a ':': a window to wait for
+    Window window;               // as read, for a window
+    LaunchMoment at;             // for a window
+    char text[WINDOW_TEXT_CAP];  // the window text; "" when refused
+};
+
+/// Why a time argument cannot be used.
+enum TimeProblem {
+    TIME_OK,
+    TIME_UNREADABLE,  // a window whose start or end cannot be read
+    TIME_NEVER_SHOWN, // a window whose launch minute the clock never shows
+    TIME_TOO_LONG,    // its window text does not fit WINDOW_TEXT_CAP
+};
+
+/// Reads the time argument with the margins L (lead) and T (trail). With a
+/// ':' it is a window: read by timing_read_window, launched at
+/// timing_launch_moment, its text "%02d:%02d:%02d-%02d:%02d:%02d":
 ///   21:00-21:30  L=0  T=0  ->  21:00:00-21:30:00   launch 20:59:40
 ///   21:00-21:30  L=10 T=5  ->  20:59:50-21:30:05   launch 20:59:30
 ///   0:00-0:30    L=30 T=0  ->  23:59:30-00:30:00   launch 23:59:10
 ///   21:00        L=0  T=0  ->  21:00:00-21:00:00
 ///   21:00-123:5  L=0  T=0  ->  21:00:00-123:05:00
-/// Without a ':' the text is copied unchanged: 2100 -> 2100.
-/// False when the window cannot be read or the text does not fit; out is
-/// NUL-terminated in every case (out_cap > 0).
-bool timing_make_window_text(const char* time_arg, int lead, int trail, char* out, size_t out_cap);
+/// Without a ':' the text is handed on unchanged: 2100 -> 2100.
+TimeProblem timing_read_argument(const char* time_arg, int lead, int trail, TimeArgument* out);

@@ -27,49 +27,66 @@ TEST(Capture, SuffixFromInstanceNumber)
     }
 }
 
-TEST(Capture, UnsafeSuffixesAreFound)
+// One table says what each part of the capture command line may hold.
+TEST(Capture, WhatEachPartOfTheCommandLineMayHold)
 {
-    for (const char* ok : {"", "1", "9", ":", "A", "~", "\x80"})
-        EXPECT_TRUE(capture_suffix_is_safe(ok)) << ok;
-    // Wildcards would end other instances; the rest split or redirect the command.
-    for (const char* bad : {"*", "?", " ", "\"", "&", "|", "<", ">", "^", "%", "/", "\\", "\t", "\x7f"})
-        EXPECT_FALSE(capture_suffix_is_safe(bad)) << bad;
+    const struct {
+        CommandPart part;
+        const char* text;
+        const char* problem; // nullptr: it may stand there
+    } cases[] = {
+        {PART_SUFFIX, "", nullptr}, {PART_SUFFIX, "1", nullptr}, {PART_SUFFIX, ":", nullptr},
+        {PART_SUFFIX, "~", nullptr}, {PART_SUFFIX, "\x80", nullptr},
+        // Wildcards would end other instances; the rest split or redirect the command.
+        {PART_SUFFIX, "*", "it holds a wildcard or a path separator"},
+        {PART_SUFFIX, "\\", "it holds a wildcard or a path separator"},
+        {PART_SUFFIX, " ", "it holds a blank"},
+        {PART_SUFFIX, "%", "it holds a character the command interpreter acts on"},
+        {PART_SUFFIX, "\x7f", "it holds a control character"},
+        {PART_TIME, "2100", nullptr},
+        {PART_TIME, "2100&calc", "it holds a character the command interpreter acts on"},
+        {PART_TIME, "21 00", "it holds a blank"},
+        {PART_OUTPUT_NAME, "a b&c%d^.ts", nullptr}, // quoted: cmd.exe acts on none of these there
+        {PART_OUTPUT_NAME, "a\"b.ts", "it holds a double quotation mark"},
+        {PART_OUTPUT_NAME, "a\nb.ts", "it holds a control character"},
+        {PART_OUTPUT_NAME, "C:\\tv.d\\", "it ends with a backslash"},
+        {PART_OUTPUT_NAME, "x.\x95\\", nullptr}, // in code page 932, '\x95\\' is one character
+        {PART_PROGRAM_DIR, "C:\\Program Files\\tv\\", nullptr},
+        {PART_PROGRAM_DIR, "/opt/a\"b/", "it holds a double quotation mark"},
+    };
+    const Platform& os = fake_windows_platform();
+    for (const auto& c : cases) {
+        const char* got = capture_part_problem(c.part, c.text, os.is_lead_byte);
+        EXPECT_STREQ(got ? got : "(none)", c.problem ? c.problem : "(none)") << c.text;
+    }
 }
 
-// The stop command's status says whether it ended something; any status but
-// 0 and 128 (none found) leaves a process that may still run, and the
-// process table tells why in one line.
-TEST(Capture, EndInstanceRunsStopCommandAndSaysWhatItCouldNotEnd)
+// Ending an instance: the stop message for each one ended, a line for one
+// that may still run.
+TEST(Capture, EndInstanceSaysWhatItEndedAndWhatItCouldNot)
 {
     enum Table { NOTHING, RUNS, NOT_ENDABLE, UNREADABLE };
     const struct {
-        const char* suffix;
-        int status;
-        Table table; // what the process table shows after the stop command
+        const char* image;
+        Table table;
         bool ended;
         std::string out;
     } cases[] = {
-        {"", 0, NOTHING, true, "zarnivek.exe" + STOP_TAIL},
-        {"2", 0, NOTHING, true, "zarnivek2.exe" + STOP_TAIL},
-        {"2", 128, RUNS, false, ""},
-        {"1", 1, NOT_ENDABLE, false, "Cannot end zarnivek1.exe: Operation not permitted\n"},
-        {"2", 1, UNREADABLE, false, "Cannot tell whether zarnivek2.exe runs: Too many open files\n"},
-        {"", -1, RUNS, false, "Cannot end zarnivek.exe: the stop command gave status -1\n"},
-        {"", -1, NOTHING, false, ""},
+        {"zarnivek.exe", RUNS, true, "zarnivek.exe" + STOP_TAIL},
+        {"zarnivek2.exe", NOTHING, false, ""},
+        {"zarnivek1.exe", NOT_ENDABLE, false, "Cannot end zarnivek1.exe: Operation not permitted\n"},
+        {"zarnivek2.exe", UNREADABLE, false, "Cannot tell whether zarnivek2.exe runs: Too many open files\n"},
     };
     for (const auto& c : cases) {
-        const Hooks& h = fake_hooks();
-        fake.statuses = {c.status};
-        std::string image = std::string("zarnivek") + c.suffix + ".exe";
+        const Platform& os = fake_platform();
         if (c.table == RUNS || c.table == NOT_ENDABLE)
-            fake.running.insert(image);
+            fake.running.insert(c.image);
         if (c.table == NOT_ENDABLE)
-            fake.not_endable.insert(image);
+            fake.not_endable.insert(c.image);
         fake.scan_fails = c.table == UNREADABLE;
-        char cmd[1024];
-        EXPECT_EQ(capture_end_instance(c.suffix, cmd, sizeof cmd, h), c.ended);
-        EXPECT_EQ(fake.events.front(), "run:taskkill /F /IM " + image + " 1>nul 2>nul");
-        EXPECT_EQ(fake.out, c.out) << c.status;
+        EXPECT_EQ(capture_end_instance(c.image, os), c.ended);
+        EXPECT_EQ(fake.events.front(), std::string("end:") + c.image);
+        EXPECT_EQ(fake.out, c.out) << c.image;
     }
 }
 
@@ -82,6 +99,13 @@ struct NameCase {
     bool windows = false;                   // Windows path rules, code page 932
     std::vector<std::string> attempts = {}; // reservations tried, in order; checked when given (or fixed)
 };
+
+NamePick pick(const char* file, bool fixed, const Platform& os, char (&out)[512])
+{
+    NamesPassed passed;
+    char why[REASON_CAP];
+    return capture_pick_output_name(file, fixed, os, out, sizeof out, &passed, why, sizeof why);
+}
 
 TEST(Capture, PicksAnOutputNameThatIsFree)
 {
@@ -109,11 +133,11 @@ TEST(Capture, PicksAnOutputNameThatIsFree)
     };
     for (const NameCase& c : cases) {
         SCOPED_TRACE(c.file);
-        const Hooks& h = c.windows ? fake_windows_hooks() : fake_hooks();
+        const Platform& os = c.windows ? fake_windows_platform() : fake_platform();
         fake.existing.insert(c.existing.begin(), c.existing.end());
         fake.reserved.insert(c.reserved.begin(), c.reserved.end());
         char out[512];
-        ASSERT_TRUE(capture_pick_output_name(c.file, c.fixed, h, out, sizeof out));
+        ASSERT_EQ(pick(c.file, c.fixed, os, out), NAME_PICKED);
         EXPECT_STREQ(out, c.want);
         std::vector<std::string> attempts;
         for (const std::string& e : fake.events)
@@ -126,69 +150,95 @@ TEST(Capture, PicksAnOutputNameThatIsFree)
 }
 
 // A name whose file appears between the check and the reservation (its run
-// has just ended) is let go; where no reservation can be made, the file
-// status query alone decides.
-TEST(Capture, ReservationRaceAndNoReservations)
+// has just ended) is let go; where the directory has no reservation, the
+// file status query alone decides; a query or reservation that fails is
+// tried again, and never taken for a free name.
+TEST(Capture, ReservationRaceFailuresAndNoReservations)
 {
     {
-        const Hooks& h = fake_hooks();
-        Hooks appearing = h;
-        appearing.reserve_name = [](const char* name) {
+        Platform appearing = fake_platform();
+        appearing.reserve_name = [](const char* name, char* why, size_t) {
             fake.events.push_back(std::string("reserve:") + name);
+            why[0] = '\0';
             if (std::string(name) == "rec.ts")
                 fake.existing.insert(name);
             return RESERVED;
         };
         char out[512];
-        ASSERT_TRUE(capture_pick_output_name("rec.ts", false, appearing, out, sizeof out));
+        ASSERT_EQ(pick("rec.ts", false, appearing, out), NAME_PICKED);
         EXPECT_STREQ(out, "rec(1).ts");
         EXPECT_EQ(fake.events, (std::vector<std::string>{"reserve:rec.ts", "release", "reserve:rec(1).ts"}));
     }
-    {
-        const Hooks& h = fake_hooks();
-        fake.reservations_unavailable = true;
+    const struct {
+        const char* what;
+        bool no_directory;
+        int reservation_failures;
+        bool query_fails;
+        NamePick want;
+        const char* name;
+        size_t pauses;
+    } cases[] = {
+        {"no directory: the query decides", true, 0, false, NAME_PICKED, "rec(1).ts", 0},
+        {"a reservation fails once", false, 1, false, NAME_PICKED, "rec(1).ts", 1},
+        {"a reservation fails three times", false, 3, false, NAME_CANNOT_TELL, "rec(1).ts", 2},
+        {"the query cannot tell", false, 0, true, NAME_CANNOT_TELL, "rec(1).ts", 2},
+    };
+    for (const auto& c : cases) {
+        const Platform& os = fake_platform();
+        fake.reservations_unavailable = c.no_directory;
+        fake.reservation_failures = c.reservation_failures;
         fake.existing = {"rec.ts"};
+        if (c.query_fails)
+            fake.unknown = {"rec(1).ts"};
         char out[512];
-        ASSERT_TRUE(capture_pick_output_name("rec.ts", false, h, out, sizeof out));
-        EXPECT_STREQ(out, "rec(1).ts");
+        EXPECT_EQ(pick("rec.ts", false, os, out), c.want) << c.what;
+        EXPECT_STREQ(out, c.name) << c.what;
+        EXPECT_EQ(fake.sleeps.size(), c.pauses) << c.what;
     }
 }
 
-TEST(Capture, RefusesWhenTheNextNumberedNameDoesNotFit)
+TEST(Capture, RefusesWhenTheNextNumberedNameDoesNotFitOrCannotBeStored)
 {
-    const Hooks& h = fake_hooks();
+    const Platform& os = fake_platform();
     // 509 characters: "x...x.ts" fits 511, "x...x(1).ts" would not.
     std::string file = std::string(506, 'x') + ".ts";
     fake.existing.insert(file);
     char out[512];
-    EXPECT_FALSE(capture_pick_output_name(file.c_str(), false, h, out, sizeof out));
+    EXPECT_EQ(pick(file.c_str(), false, os, out), NAME_NONE_FREE);
     // With room for one numbered name only: (1) to (9) fit, (10) does not.
     file = std::string(505, 'x') + ".ts";
     fake.existing = {file};
     for (int i = 1; i <= 9; i++)
         fake.existing.insert(std::string(505, 'x') + "(" + std::to_string(i) + ").ts");
-    EXPECT_FALSE(capture_pick_output_name(file.c_str(), false, h, out, sizeof out));
+    EXPECT_EQ(pick(file.c_str(), false, os, out), NAME_NONE_FREE);
     fake.existing.erase(std::string(505, 'x') + "(9).ts");
-    ASSERT_TRUE(capture_pick_output_name(file.c_str(), false, h, out, sizeof out));
+    ASSERT_EQ(pick(file.c_str(), false, os, out), NAME_PICKED);
     EXPECT_EQ(std::string(out), std::string(505, 'x') + "(9).ts");
+    // Numbering past what the system stores: a full path of 257 characters
+    // becomes one of 260 on Windows.
+    const Platform& windows = fake_windows_platform();
+    file = "C:\\" + std::string(252, 'a') + ".ts";
+    fake.existing = {file};
+    EXPECT_EQ(pick(file.c_str(), false, windows, out), NAME_CANNOT_STORE);
+    EXPECT_EQ(std::string(out), "C:\\" + std::string(252, 'a') + "(1).ts");
     // The file argument alone too long, and one with no '.': refused, with
     // the buffer still a text.
     for (const std::string& bad : {std::string(600, 'x').append(".ts"), std::string("rec")}) {
         memset(out, 'x', sizeof out);
-        EXPECT_FALSE(capture_pick_output_name(bad.c_str(), true, h, out, sizeof out));
+        EXPECT_EQ(pick(bad.c_str(), true, os, out), NAME_NONE_FREE);
         EXPECT_NE(memchr(out, '\0', sizeof out), nullptr);
     }
 }
 
 TEST(Capture, CommandLineFormat)
 {
-    char cmd[1024];
-    ASSERT_TRUE(capture_command_line("/opt/q/", "", "rec.ts", 0x3ff, "2100", cmd, sizeof cmd));
+    char cmd[COMMAND_TEXT_CAP];
+    capture_command_line("/opt/q/", "zarnivek.exe", "rec.ts", 0x3ff, "2100", cmd);
     EXPECT_STREQ(cmd, "/opt/q/zarnivek.exe \"rec.ts\" @3FF 2100");
-    ASSERT_TRUE(capture_command_line("C:\\tv\\", "2", "a b.ts", -1, "20:59:50-21:30:05", cmd, sizeof cmd));
+    capture_command_line("C:\\tv\\", "zarnivek2.exe", "a b.ts", -1, "20:59:50-21:30:05", cmd);
     EXPECT_STREQ(cmd, "C:\\tv\\zarnivek2.exe \"a b.ts\" @FFFFFFFF 20:59:50-21:30:05");
-    char small[20];
-    EXPECT_FALSE(capture_command_line("/opt/q/", "", "rec.ts", 1, "2100", small, sizeof small));
+    capture_command_line("C:\\Program Files\\", "zarnivek.exe", "a.ts", 1, "2100", cmd);
+    EXPECT_STREQ(cmd, "\"C:\\Program Files\\zarnivek.exe\" \"a.ts\" @1 2100");
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 // A substitute platform for the unit tests: a clock that moves only when the
-// run pauses (by what it asked for, or longer, or with a jump), scripted
-// command statuses, sets of existing names, reserved names and running
-// images, and a log of everything the run did, in order.
+// run pauses (by what it asked for, or longer, or with a jump), settings
+// files in memory, scripted command statuses, sets of existing names,
+// reserved names and running images, and a log of everything the run did,
+// in order.
 #pragma once
 
-#include "platform/hooks.h"
+#include "platform/platform.h"
 
 #include <deque>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,16 +16,20 @@
 struct FakePlatform {
     std::string program_dir = "/fake/";
     bool program_dir_ok = true;
+    std::map<std::string, std::string> files; // settings files, by path
+    bool read_fails = false;           // reading a file fails (EIO) after its first chunk
     long long clock_ms = 0;            // local time (UTC), milliseconds since midnight of the 1st
-    std::deque<int> statuses;          // next command statuses; then taskkill 128, others 0
+    std::deque<int> statuses;          // next command statuses; then 0
     std::set<std::string> existing;    // names the file status query reports
+    std::set<std::string> unknown;     // names whose status cannot be told (EIO)
     std::set<std::string> reserved;    // names another run holds
-    bool reservations_unavailable = false;
+    bool reservations_unavailable = false; // no directory: no reservation, and no reason
+    int reservation_failures = 0;      // so many reservations fail (EMFILE) first
     std::set<std::string> running;     // image names of running processes...
     std::set<std::string> not_endable; // ...of them, those this user may not end
     bool scan_fails = false;           // the process table cannot be read
     std::vector<std::string> events;   // "out:<text>", "err:<text>", "sleep:<ms>", "run:<cmd>",
-                                       // "reserve:<name>", "release"
+                                       // "end:<image>", "reserve:<name>", "release"
     std::string out;                   // all of standard output
     std::vector<unsigned> sleeps;
     size_t max_sleeps = 200000;        // a broken wait loop aborts instead of hanging
@@ -34,12 +40,12 @@ struct FakePlatform {
 
 extern FakePlatform fake;
 
-/// Resets the fake and returns hooks that use it, with the path rules of
+/// Resets the fake and returns a table that uses it, with the path rules of
 /// Linux ('/' separates, no double-byte characters)...
-const Hooks& fake_hooks();
+const Platform& fake_platform();
 /// ...or of Windows in code page 932 ('\' and '/' separate; 81-9F and E0-FC
 /// are the first bytes of double-byte characters).
-const Hooks& fake_windows_hooks();
+const Platform& fake_windows_platform();
 
 /// Sets the fake clock to h:m:s.
 void fake_set_clock(int h, int m, int s);

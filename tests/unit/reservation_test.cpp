@@ -2,6 +2,7 @@
 // file (and so one reservation), which get none, and that only one holder
 // can take one.
 #include "platform/platform.h"
+#include "platform/reservation_key.h"
 
 #include "temp_dir.h"
 
@@ -22,10 +23,10 @@ namespace {
 
 std::string key_of(const std::string& name)
 {
-    char key[RESERVATION_KEY_CAP];
+    char key[RESERVATION_KEY_CAP], why[160];
     memset(key, 'k', sizeof key);
-    if (!platform_reservation_key(name.c_str(), key, sizeof key))
-        return "<none>";
+    if (!reservation_key(name.c_str(), key, sizeof key, why, sizeof why))
+        return why[0] ? std::string("<none: ") + why + ">" : "<none>";
     EXPECT_LT(strlen(key), sizeof key);
     return key;
 }
@@ -98,7 +99,7 @@ TEST(Reservation, OneKeyForEveryRouteToOneFile)
     // there), nor does a link that leads round in a loop.
     EXPECT_EQ(key_of(tree + "missing" + SEP + "rec.ts"), "<none>");
 #ifndef _WIN32
-    EXPECT_EQ(key_of(tree + "loop.ts"), "<none>");
+    EXPECT_EQ(key_of(tree + "loop.ts"), "<none: Too many levels of symbolic links>");
 #endif
     // A long name's key is its hash; a short one's holds the name.
     EXPECT_EQ(key_of(a + LONG + "a.ts").rfind("quellatorbin#", 0), 0u);
@@ -115,20 +116,26 @@ TEST(Reservation, OneKeyForEveryRouteToOneFile)
     temp_remove_dir(tree);
 }
 
+Reservation reserve(const std::string& name)
+{
+    char why[160];
+    return platform_os.reserve_name(name.c_str(), why, sizeof why);
+}
+
 TEST(Reservation, OnlyOneHolder)
 {
     std::string name = "qb-unit-reservation-" + std::to_string((unsigned long)time(nullptr)) + ".ts";
-    ASSERT_EQ(platform_reserve_name(name.c_str()), RESERVED);
+    ASSERT_EQ(reserve(name), RESERVED);
     // Another holder, under another spelling of the same name.
-    EXPECT_EQ(platform_reserve_name(("./" + name).c_str()), RESERVATION_TAKEN);
+    EXPECT_EQ(reserve("./" + name), RESERVATION_TAKEN);
     // A name that differs in its last character is another one: this run
     // takes it (and lets the first go).
     std::string other = name.substr(0, name.size() - 1) + "x";
-    EXPECT_EQ(platform_reserve_name(other.c_str()), RESERVED);
-    EXPECT_EQ(platform_reserve_name(name.c_str()), RESERVED);
-    platform_release_name();
-    EXPECT_EQ(platform_reserve_name(name.c_str()), RESERVED);
-    platform_release_name();
+    EXPECT_EQ(reserve(other), RESERVED);
+    EXPECT_EQ(reserve(name), RESERVED);
+    platform_os.release_name();
+    EXPECT_EQ(reserve(name), RESERVED);
+    platform_os.release_name();
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "launcher/run.h"
 
 #include "fake_platform.h"
-#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -28,55 +27,42 @@ struct Case {
     size_t jump_after = 0;               // the clock jumps after this pause...
     long long jump_ms = 0;               // ...by this much
     bool windows = false;                // Windows' rules for names and paths
+    std::set<std::string> running = {}; // image names of running processes
 };
 
 class Run : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = temp_dir_make();
-        ASSERT_FALSE(dir.empty());
-    }
-    void TearDown() override
-    {
-        temp_remove_file(dir + "quellatorbin.ini");
-        temp_remove_dir(dir);
-    }
     void check(const Case& c)
     {
         SCOPED_TRACE(c.name);
-        std::string ini = dir + "quellatorbin.ini";
-        temp_remove_file(ini);
-        if (c.settings) {
-            FILE* f = fopen(ini.c_str(), "wb");
-            fputs(c.settings, f);
-            fclose(f);
-        }
-        const Hooks& h = c.windows ? fake_windows_hooks() : fake_hooks();
-        fake.program_dir = dir;
+        const Platform& os = c.windows ? fake_windows_platform() : fake_platform();
+        if (c.settings)
+            fake.files[fake.program_dir + "quellatorbin.ini"] = c.settings;
+        else
+            fake.files.clear();
         fake.statuses = c.statuses;
         fake.existing = c.existing;
         fake.reserved = c.reserved;
+        fake.running = c.running;
         fake.jump_after = c.jump_after;
         fake.jump_ms = c.jump_ms;
         fake_set_clock(c.clock[0], c.clock[1], c.clock[2]);
         std::vector<const char*> argv = c.args;
         argv.insert(argv.begin(), "quellatorbin");
-        int status = launcher_run((int)argv.size(), argv.data(), h);
+        int status = launcher_run((int)argv.size(), argv.data(), os);
         std::vector<std::string> want;
         for (std::string e : c.events) {
             for (size_t at; (at = e.find("$DIR")) != std::string::npos;)
-                e.replace(at, 4, dir);
+                e.replace(at, 4, fake.program_dir);
             want.push_back(e);
         }
         EXPECT_EQ(fake.events, want);
         EXPECT_EQ(status, c.status);
     }
-    std::string dir;
 };
 
-const char* const KILL = "run:taskkill /F /IM zarnivek.exe 1>nul 2>nul";
-const char* const KILL2 = "run:taskkill /F /IM zarnivek2.exe 1>nul 2>nul";
+const char* const KILL = "end:zarnivek.exe";
+const char* const KILL2 = "end:zarnivek2.exe";
 
 TEST_F(Run, RequiredArgumentsAndEarlyEnds)
 {
@@ -95,11 +81,11 @@ TEST_F(Run, RequiredArgumentsAndEarlyEnds)
          {BANNER, "out:Cannot open '$DIRquellatorbin.ini'\n", "sleep:6000"}, 1},
         {"missing settings file ends a stop too", {"stop"}, nullptr, {}, {}, {12, 0, 0},
          {BANNER, "out:Cannot open '$DIRquellatorbin.ini'\n", "sleep:6000"}, 1},
-        {"stop that ended nothing", {"stop"}, "", {128}, {}, {12, 0, 0}, {BANNER, KILL}, 1},
-        {"stop that ended one", {"I2", "Stop"}, "", {0}, {}, {12, 0, 0},
-         {BANNER, KILL2, "out:zarnivek2.exe" + STOP_TAIL}, 1},
-        {"stop follows the settings offset", {"stop", "I2"}, "I1\n", {0}, {}, {12, 0, 0},
-         {BANNER, "run:taskkill /F /IM zarnivek1.exe 1>nul 2>nul", "out:zarnivek1.exe" + STOP_TAIL}, 1},
+        {"stop that ended nothing", {"stop"}, "", {}, {}, {12, 0, 0}, {BANNER, KILL}, 1},
+        {"stop that ended one", {"I2", "Stop"}, "", {}, {}, {12, 0, 0},
+         {BANNER, KILL2, "out:zarnivek2.exe" + STOP_TAIL}, 1, {}, 0, 0, false, {"zarnivek2.exe"}},
+        {"stop follows the settings offset", {"stop", "I2"}, "I1\n", {}, {}, {12, 0, 0},
+         {BANNER, "end:zarnivek1.exe", "out:zarnivek1.exe" + STOP_TAIL}, 1, {}, 0, 0, false, {"zarnivek1.exe"}},
         {"wildcard suffix refused before a stop", {"stop", "I-6"}, "", {}, {}, {12, 0, 0},
          {BANNER, "out:Bad instance number -6: its image name zarnivek*.exe cannot be used\n", "sleep:6000"}, 1},
     };
@@ -110,29 +96,29 @@ TEST_F(Run, RequiredArgumentsAndEarlyEnds)
 TEST_F(Run, LaunchesTheCaptureProgram)
 {
     const Case cases[] = {
-        {"plain launch", {"rec.ts", "@3ff", "2100"}, "", {128, 7}, {}, {12, 0, 0},
+        {"plain launch", {"rec.ts", "@3ff", "2100"}, "", {7}, {}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @3FF 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @3FF 2100"}, 7},
-        {"instance 2", {"rec.ts", "@3ff", "2100", "I2"}, "", {128, 0}, {}, {12, 0, 0},
+        {"instance 2", {"rec.ts", "@3ff", "2100", "I2"}, "", {0}, {}, {12, 0, 0},
          {BANNER, KILL2, "reserve:rec.ts", "out:$DIRzarnivek2.exe \"rec.ts\" @3FF 2100\n", "run:$DIRzarnivek2.exe \"rec.ts\" @3FF 2100"}, 0},
-        {"mapping and margins", {"@400", "a b.ts", "21:00-21:30"}, "M10,5\n@400,20\n", {128, 0}, {}, {20, 59, 30},
+        {"mapping and margins", {"@400", "a b.ts", "21:00-21:30"}, "M10,5\n@400,20\n", {0}, {}, {20, 59, 30},
          {BANNER, "out:                      \r", KILL, "reserve:a b.ts", "out:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05\n",
           "run:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05"}, 0},
-        {"stale instance ended, then a pause", {"rec.ts", "@1", "2100"}, "", {0, 0}, {}, {12, 0, 0},
+        {"stale instance ended, then a pause", {"rec.ts", "@1", "2100"}, "", {0}, {}, {12, 0, 0},
          {BANNER, KILL, "out:zarnivek.exe" + STOP_TAIL, "sleep:3000", "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n",
-          "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
-        {"existing file numbered", {"rec.ts", "@1", "2100"}, "", {128, 0}, {"rec.ts", "rec(1).ts"}, {12, 0, 0},
+          "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0, {}, 0, 0, false, {"zarnivek.exe"}},
+        {"existing file numbered", {"rec.ts", "@1", "2100"}, "", {0}, {"rec.ts", "rec(1).ts"}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec(2).ts", "out:$DIRzarnivek.exe \"rec(2).ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec(2).ts\" @1 2100"}, 0},
-        {"fixed name", {"rec.ts", "@1", "2100", "fn"}, "", {128, 0}, {"rec.ts"}, {12, 0, 0},
+        {"fixed name", {"rec.ts", "@1", "2100", "fn"}, "", {0}, {"rec.ts"}, {12, 0, 0},
          {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
-        {"--check not first is an ignored argument", {"rec.ts", "--check", "@1", "2100"}, "", {128, 0}, {}, {12, 0, 0},
+        {"--check not first is an ignored argument", {"rec.ts", "--check", "@1", "2100"}, "", {0}, {}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n",
           "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
-        {"name held by another run numbered", {"rec.ts", "@1", "2100"}, "", {128, 0}, {}, {12, 0, 0},
+        {"name held by another run numbered", {"rec.ts", "@1", "2100"}, "", {0}, {}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec.ts", "reserve:rec(1).ts", "out:$DIRzarnivek.exe \"rec(1).ts\" @1 2100\n",
           "run:$DIRzarnivek.exe \"rec(1).ts\" @1 2100"}, 0, {"rec.ts"}},
-        {"interpreter not started", {"rec.ts", "@1", "2100"}, "", {128, -1}, {}, {12, 0, 0},
+        {"interpreter not started", {"rec.ts", "@1", "2100"}, "", {-1}, {}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, -1},
-        {"source id FFFFFFFF", {"rec.ts", "@-1", "2100"}, "@FFFFFFFF,1\n", {128, 0}, {}, {12, 0, 0},
+        {"source id FFFFFFFF", {"rec.ts", "@-1", "2100"}, "@FFFFFFFF,1\n", {0}, {}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100\n",
           "run:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100"}, 0},
     };
@@ -145,7 +131,7 @@ TEST_F(Run, ClockJumps)
     const std::string PLAIN = "out:Please wait...    \r", BLANK = "out:                      \r";
     const Case cases[] = {
         // 20:58:00, then 20:58:01 + 2 min: the launch minute never showed.
-        {"clock stepped over the launch minute", {"rec.ts", "@1", "21:00-21:30"}, "", {128, 0}, {}, {20, 58, 0},
+        {"clock stepped over the launch minute", {"rec.ts", "@1", "21:00-21:30"}, "", {0}, {}, {20, 58, 0},
          {BANNER, PLAIN, "sleep:1000", BLANK, KILL, "reserve:rec.ts",
           "out:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00"},
          0, {}, 1, 120000},
@@ -157,7 +143,7 @@ TEST_F(Run, ClockJumps)
          1, {}, 1, 42 * 60000},
         // The autumn change, 03:00 back to 02:00, for a 3:10 window: nothing
         // is crossed, the wait goes on to 03:09:40 of the clock as it shows now.
-        {"clock set back an hour", {"rec.ts", "@1", "3:10-3:40"}, "", {128, 0}, {}, {2, 59, 59},
+        {"clock set back an hour", {"rec.ts", "@1", "3:10-3:40"}, "", {0}, {}, {2, 59, 59},
          {BANNER, PLAIN, "sleep:1000"}, 0, {}, 1, -3600000},
     };
     for (const Case& c : cases) {
@@ -186,7 +172,7 @@ TEST_F(Run, ClockJumps)
 
 TEST_F(Run, WaitsForTheLaunchMomentBeforeStopping)
 {
-    Case c = {"countdown", {"rec.ts", "@1", "21:00-21:30"}, "", {128, 0}, {}, {20, 59, 39}, {}, 0};
+    Case c = {"countdown", {"rec.ts", "@1", "21:00-21:30"}, "", {0}, {}, {20, 59, 39}, {}, 0};
     c.events.push_back(BANNER);
     for (int i = 0; i < 10; i++) {
         c.events.push_back("out:Please wait...1   \r");
@@ -246,15 +232,15 @@ TEST_F(Run, RefusesBadInputBeforeAnyWaitStopOrLaunch)
 TEST_F(Run, RefusesWhenNoOutputNameIsLeftOrTheDirectoryIsUnknown)
 {
     std::string name = std::string(506, 'x') + ".ts";
-    Case c = {"no free name", {name.c_str(), "@1", "2100"}, "", {128}, {name}, {12, 0, 0},
+    Case c = {"no free name", {name.c_str(), "@1", "2100"}, "", {}, {name}, {12, 0, 0},
               {BANNER, KILL, "out:No free output name for '" + name + "': every numbered name within 511 characters is taken\n",
                "sleep:6000"}, 1};
     check(c);
 
-    const Hooks& h = fake_hooks();
+    const Platform& os = fake_platform();
     fake.program_dir_ok = false;
     const char* argv[] = {"quellatorbin", "rec.ts", "@1", "2100"};
-    EXPECT_EQ(launcher_run(4, argv, h), 1);
+    EXPECT_EQ(launcher_run(4, argv, os), 1);
     EXPECT_EQ(fake.events, (std::vector<std::string>{
                                BANNER,
                                "out:Cannot find the program directory, or its path is longer than 254 characters\n",
@@ -264,10 +250,9 @@ TEST_F(Run, RefusesWhenNoOutputNameIsLeftOrTheDirectoryIsUnknown)
 TEST_F(Run, HelpNeedsNoSettingsFile)
 {
     for (const char* arg : {"--help", "/?"}) {
-        const Hooks& h = fake_hooks();
-        fake.program_dir = dir;
+        const Platform& os = fake_platform();
         const char* argv[] = {"quellatorbin", arg};
-        EXPECT_EQ(launcher_run(2, argv, h), 0);
+        EXPECT_EQ(launcher_run(2, argv, os), 0);
         ASSERT_EQ(fake.events.size(), 1u);
         EXPECT_EQ(fake.out.rfind("usage: quellatorbin", 0), 0u);
         EXPECT_TRUE(fake.sleeps.empty());

@@ -1,6 +1,6 @@
 #include "settings/settings.h"
 
-#include "temp_dir.h"
+#include "fake_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,8 @@ struct Result {
 Result apply(const std::string& bytes, int32_t source_id, int32_t instance)
 {
     Margins m = {0, 0};
-    settings_apply(bytes.data(), bytes.size(), &source_id, &instance, &m);
+    SettingsRecord record;
+    settings_apply(bytes.data(), bytes.size(), &source_id, &instance, &m, &record);
     return Result{source_id, instance, m.lead, m.trail};
 }
 
@@ -68,6 +69,12 @@ TEST(Settings, AppliesLinesInOrder)
         {"short last line without line feed", "M10,5\nM2", 1, 0, {1, 0, 2, 5}},
         {"Ctrl-Z, then a line that would act", "I1\n\x1a\nI1\n", 1, 3, {1, 2, 0, 0}},
         {"UTF-8 byte order mark skipped", "\xEF\xBB\xBFM10,5\n", 1, 0, {1, 0, 10, 5}},
+        // Saved by Notepad as "Unicode": the same lines, in UTF-16 either way round.
+        {"UTF-16LE", std::string("\xFF\xFEI\0" "1\0\r\0\n\0M\0" "5\0,\0" "6\0", 18), 1, 3, {1, 2, 5, 6}},
+        {"UTF-16BE", std::string("\xFE\xFF\0I\0" "1\0\n\0@\0" "1\0,\0" "2", 18), 1, 3, {2, 2, 0, 0}},
+        {"UTF-16 remark of other characters", std::string("\xFF\xFE;\0\xAB\x30=\xD8\x11\xDE\n\0I\0" "1\0", 16), 1, 3,
+         {1, 2, 0, 0}},
+        {"14-character last line without line feed", "I1\nM0000000030,25", 1, 3, {1, 2, 30, 25}},
         {"byte order mark, then 13 characters", "\xEF\xBB\xBFM1234567890,2\n", 1, 0, {1, 0, 30, 2}},
         {"a mark's first bytes only are kept", "\xEF\xBBM10,5\nI1\n", 1, 3, {1, 2, 0, 0}},
         {"a mark later is no mark", "I1\n\xEF\xBB\xBFM10,5\n", 1, 3, {1, 2, 0, 0}},
@@ -85,31 +92,36 @@ TEST(Settings, AppliesLinesInOrder)
     }
 }
 
-TEST(Settings, MissingFileOrDirectoryCannotBeRead)
+// A settings file is read whole through the platform, or the run refuses:
+// a read that fails part-way is no end of the file.
+TEST(Settings, ReadsThroughThePlatformWholeOrNotAtAll)
 {
-    int32_t source_id = 1, instance = 0;
-    Margins m = {0, 0};
-    EXPECT_FALSE(settings_read("/nonexistent/quellatorbin.ini", &source_id, &instance, &m));
-    EXPECT_FALSE(settings_read("/", &source_id, &instance, &m));
-}
-
-TEST(Settings, ReadsAFileFromDisk)
-{
-    std::string dir = temp_dir_make();
-    ASSERT_FALSE(dir.empty());
-    std::string path = dir + "quellatorbin.ini";
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fputs("M7,8\r\nI1\r\n", f);
-    fclose(f);
-    int32_t source_id = 1, instance = 2;
-    Margins m = {0, 0};
-    EXPECT_TRUE(settings_read(path.c_str(), &source_id, &instance, &m));
-    temp_remove_file(path);
-    temp_remove_dir(dir);
-    EXPECT_EQ(instance, 1);
-    EXPECT_EQ(m.lead, 7);
-    EXPECT_EQ(m.trail, 8);
+    const struct {
+        const char* what;
+        bool present, fails;
+        SettingsRead want;
+    } cases[] = {
+        {"read whole", true, false, SETTINGS_APPLIED},
+        {"missing", false, false, SETTINGS_NOT_OPENED},
+        {"a read fails after the first chunk", true, true, SETTINGS_READ_FAILED},
+    };
+    for (const auto& c : cases) {
+        const Platform& os = fake_platform();
+        if (c.present)
+            fake.files["/fake/q.ini"] = "M7,8\r\nI1\r\n";
+        fake.read_fails = c.fails;
+        int32_t source_id = 1, instance = 2;
+        Margins m = {0, 0};
+        SettingsRecord record;
+        char why[REASON_CAP] = "";
+        EXPECT_EQ(settings_read("/fake/q.ini", os, &source_id, &instance, &m, &record, why, sizeof why), c.want)
+            << c.what;
+        if (c.want == SETTINGS_APPLIED) {
+            EXPECT_EQ(instance, 1) << c.what;
+        } else if (c.want == SETTINGS_READ_FAILED) {
+            EXPECT_STREQ(why, "Input/output error") << c.what;
+        }
+    }
 }
 
 // The sample shipped beside the program acts only once edited: a line of it
@@ -120,7 +132,10 @@ TEST(Settings, SampleFileChangesNothing)
     for (int32_t instance : {0, 2, -6}) {
         int32_t source_id = 0x3FF, got_instance = instance;
         Margins m = {0, 0};
-        ASSERT_TRUE(settings_read(QB_SAMPLE_SETTINGS, &source_id, &got_instance, &m));
+        SettingsRecord record;
+        char why[REASON_CAP];
+        ASSERT_EQ(settings_read(QB_SAMPLE_SETTINGS, platform_os, &source_id, &got_instance, &m, &record, why, sizeof why),
+                  SETTINGS_APPLIED);
         EXPECT_EQ(source_id, 0x3FF);
         EXPECT_EQ(got_instance, instance);
         EXPECT_EQ(m.lead, 0);

@@ -87,9 +87,14 @@ struct Child {
     }
 };
 
+// Ends every process of the image name: 0 when it ended each one it found,
+// 128 when none ran, 1 when one may still run, as taskkill answers.
 int taskkill(const std::string& image)
 {
-    return platform_run_command(("taskkill /F /IM " + image + " 1>nul 2>nul").c_str());
+    int ended = 0;
+    char why[160];
+    StopResult r = platform_os.end_image(image.c_str(), &ended, why, sizeof why);
+    return r == STOP_ENDED ? 0 : r == STOP_NONE ? 128 : 1;
 }
 
 TEST(Taskkill, EndsEveryProcessOfThatImageNameAndNoOther)
@@ -185,9 +190,8 @@ void table(const char* image)
 {
     static const char* const STATES[] = {"not running", "running", "not endable", "unknown"};
     char why[160] = "";
-    ImageState state = platform_image_state(image, why, sizeof why);
-    fprintf(stderr, "%s (%s), taskkill %d", STATES[state], why,
-            platform_run_command((std::string("taskkill /F /IM ") + image).c_str()));
+    ImageState state = platform_os.image_state(image, why, sizeof why);
+    fprintf(stderr, "%s (%s), taskkill %d", STATES[state], why, taskkill(image));
 }
 
 // "Not running" only when the table says so: an entry that cannot be read
@@ -225,7 +229,7 @@ TEST(ProcessTable, TellsWhatRunsWhatCannotBeEndedAndWhatCannotBeTold)
 
 void start(const char*)
 {
-    fprintf(stderr, "status %d", platform_run_command("/bin/true"));
+    fprintf(stderr, "status %d", platform_os.run_command("/bin/true"));
 }
 
 // No process left to this user: the capture program cannot be started, and

@@ -53,6 +53,10 @@ TEST(Text, WindowsNamesThatNoFileCanHave)
         {"COM\xB9.ts", 0, "\xB9\xB2\xB3", DEVICE}, // COM¹ in code page 1252
         {"COM\xB9.ts", 0, "", nullptr},            // a code page whose B9 is no superscript
         {"CONSOLE.ts", 0, "", nullptr},
+        // A last '.' or blank Windows would take away: "exist.ts." stored as "exist.ts".
+        {"exist.ts.", 0, "", "it ends with a '.' or a blank, which Windows takes away"},
+        {"D:\\tv\\a.ts ", 0, "", "it ends with a '.' or a blank, which Windows takes away"},
+        {"\\\\?\\D:\\a.ts.", 0, "", nullptr},
         {"COM0.ts", 0, "", nullptr},
         {"LPT10.ts", 0, "", nullptr},
         {"x.nul", 0, "", nullptr},

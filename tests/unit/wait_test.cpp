@@ -111,7 +111,7 @@ TEST(Wait, WaitsUntilTheLaunchMoment)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Hooks& h = fake_hooks();
+        const Platform& h = fake_platform();
         fake_set_clock(c.start[0], c.start[1], c.start[2]);
         fake.oversleep_ms = c.oversleep_ms;
         LocalTime before, after;
@@ -124,7 +124,7 @@ TEST(Wait, WaitsUntilTheLaunchMoment)
 
 TEST(Wait, StartedAfterTheLaunchMinuteWaitsForTheNextDay)
 {
-    const Hooks& h = fake_hooks();
+    const Platform& h = fake_platform();
     fake_set_clock(21, 0, 5);
     LocalTime before, after;
     EXPECT_TRUE(timing_wait_for_launch(LaunchMoment{20, 59, 40}, h, &before, &after));

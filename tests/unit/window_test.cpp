@@ -45,21 +45,19 @@ TEST(Window, FormsWindowTextAndLaunchMoment)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.arg) + " L=" + std::to_string(c.lead) + " T=" + std::to_string(c.trail));
-        char text[32];
-        bool ok = timing_make_window_text(c.arg, c.lead, c.trail, text, sizeof text);
+        TimeArgument t;
+        TimeProblem problem = timing_read_argument(c.arg, c.lead, c.trail, &t);
         if (!c.text) {
-            EXPECT_FALSE(ok);
+            EXPECT_NE(problem, TIME_OK);
+            EXPECT_STREQ(t.text, "");
             continue;
         }
-        ASSERT_TRUE(ok);
-        EXPECT_STREQ(text, c.text);
-        EXPECT_EQ(timing_is_window(c.arg), c.launch_h >= 0);
+        ASSERT_EQ(problem, TIME_OK);
+        EXPECT_STREQ(t.text, c.text);
+        EXPECT_EQ(t.is_window, c.launch_h >= 0);
         if (c.launch_h < 0)
             continue;
-        Window w;
-        ASSERT_TRUE(timing_read_window(c.arg, &w));
-        LaunchMoment at;
-        ASSERT_TRUE(timing_launch_moment(w, c.lead, c.trail, &at));
+        const LaunchMoment& at = t.at;
         EXPECT_EQ(at.hour, c.launch_h);
         EXPECT_EQ(at.minute, c.launch_m);
         EXPECT_EQ(at.second, c.launch_s);
@@ -88,17 +86,6 @@ TEST(Window, StartsTheClockNeverShowsAreFound)
         ASSERT_TRUE(timing_read_window(c.arg, &w));
         LaunchMoment at;
         EXPECT_EQ(timing_launch_moment(w, 0, 0, &at), c.reachable);
-    }
-}
-
-TEST(Window, TextAlwaysTerminatedWhenRefused)
-{
-    // Too long for the buffer, unreadable, no ':' and too long.
-    for (const char* arg : {"21:00-21:30", "21:", "21:00-", "123456789"}) {
-        char text[8];
-        memset(text, 'x', sizeof text);
-        EXPECT_FALSE(timing_make_window_text(arg, 0, 0, text, sizeof text)) << arg;
-        EXPECT_NE(memchr(text, '\0', sizeof text), nullptr) << arg;
     }
 }
 

@@ -1,0 +1,12 @@
+// The clock and the local time, read through the C library on every
+// platform (clock.cpp), for the platform files to put in their table.
+#pragma once
+
+#include "platform/platform.h"
+
+/// The system clock: seconds since 1970-01-01 00:00 UTC; -1 when it cannot be read.
+int64_t clock_now();
+
+/// The local time at t, with its zone's name and offset. False for a time
+/// the C library cannot break down (and for -1), which reads as 00:00:00 with no zone.
+bool clock_local_time(int64_t t, LocalTime* out);
