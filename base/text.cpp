@@ -112,6 +112,24 @@ const char* text_windows_name_problem(const char* name, size_t full_len, LeadByt
     return nullptr;
 }
 
+size_t text_quote(const char* text, size_t len, char* out, size_t out_cap)
+{
+    size_t n = 0;
+    out[n++] = '"';
+    for (size_t i = 0; i < len && n + 5 < out_cap; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (c == '"' || c == '\\')
+            out[n++] = '\\';
+        if (c < ' ' || c == 0x7F)
+            n += (size_t)snprintf(out + n, out_cap - n, "\\x%02X", c);
+        else
+            out[n++] = (char)c;
+    }
+    out[n++] = '"';
+    out[n] = '\0';
+    return n;
+}
+
 uint64_t text_hash(const char* s)
 {
     uint64_t h = 14695981039346656037ull;

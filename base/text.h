@@ -29,6 +29,11 @@ char text_lower(char c);
 ///   text_starts_any_case("/im", "/IM", true)       -> true
 bool text_starts_any_case(const char* text, const char* word, bool whole);
 
+/// Writes the len bytes of text into out (capacity out_cap, at least
+/// 4 * len + 3) in double quotation marks, '"' and '\' escaped with '\',
+/// control bytes as \xNN, and gives its length:  a"b\x01  ->  "a\"b\x01"
+size_t text_quote(const char* text, size_t len, char* out, size_t out_cap);
+
 /// True when s holds a byte below 32, DEL, or one of chars.
 bool text_holds_any(const char* s, const char* chars);
 

@@ -149,6 +149,34 @@ bool capture_candidate(const char* file_arg, int n, const Platform& os, char* ou
     return len >= 0 && (size_t)len < out_cap;
 }
 
+void capture_output_dir(const char* name, const Platform& os, char* dir)
+{
+    const char* sep = text_last_of(name, os.path_separators, os.is_lead_byte);
+    bool drive = !sep && strchr(os.path_separators, '\\') && name[0] && name[1] == ':';
+    size_t len = sep ? (size_t)(sep - name) + 1 : drive ? 2 : 0; // fits: a name fits OUTPUT_NAME_CAP
+    memcpy(dir, name, len);
+    dir[len] = '\0';
+}
+
+int capture_describe_passed(const char* file_arg, const NamesPassed& passed, const Platform& os, char* out,
+                            size_t out_cap)
+{
+    char candidate[OUTPUT_NAME_CAP];
+    size_t len = 0;
+    int n = 0;
+    out[0] = '\0';
+    for (; n < passed.count && (size_t)n < NAMES_KEPT && capture_candidate(file_arg, n, os, candidate, sizeof candidate);
+         n++) {
+        int k = snprintf(out + len, out_cap - len, "%s%s %s", len ? "; " : "", candidate,
+                         passed.why[n] == NamesPassed::EXISTS ? "exists" : "is held by another run now");
+        if (k < 0 || (size_t)k >= out_cap - len)
+            break;
+        len += (size_t)k;
+    }
+    out[len] = '\0';
+    return n;
+}
+
 NamePick capture_pick_output_name(const char* file_arg, bool fixed, const Platform& os, char* out, size_t out_cap,
                                   NamesPassed* passed, char* why, size_t why_cap)
 {

@@ -59,6 +59,18 @@ struct NamesPassed {
 ///   rec.d/news 1 -> rec.d/news(1)   D:\rec2.0\a 1 -> D:\rec2.0\a(1) (Windows)
 bool capture_candidate(const char* file_arg, int n, const Platform& os, char* out, size_t out_cap);
 
+/// Writes the candidates passed over, as many as fit out (capacity
+/// out_cap), into out: "rec.ts exists; rec(1).ts is held by another run
+/// now". Returns how many it wrote.
+int capture_describe_passed(const char* file_arg, const NamesPassed& passed, const Platform& os, char* out,
+                            size_t out_cap);
+
+/// Writes the directory a file of the output name lands in into dir
+/// (capacity OUTPUT_NAME_CAP): up to and including its last separator; ""
+/// for the current directory; on Windows "C:" for a name after a drive
+/// letter alone ("C:rec.ts" lands in that drive's current directory).
+void capture_output_dir(const char* name, const Platform& os, char* dir);
+
 /// What became of choosing an output name.
 enum NamePick {
     NAME_PICKED,       // out holds it, and this run holds its reservation

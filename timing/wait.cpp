@@ -62,3 +62,11 @@ bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTim
     progress(os, "                      \r");
     return step.verdict == WaitStep::GO;
 }
+
+bool timing_window_is_open(const LaunchMoment& at, const LocalTime& now)
+{
+    int launch = seconds_of_day(at.hour, at.minute, at.second);
+    int end = seconds_ahead(launch, seconds_of_day(at.end_hour, at.end_minute, at.end_second));
+    int clock = seconds_ahead(launch, seconds_of_day(now.hour, now.minute, now.second));
+    return at.end_hour >= 0 && clock > 0 && clock < end;
+}

@@ -37,3 +37,8 @@ WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const L
 /// moment; false when the clock jumped past the whole window, with the two
 /// readings in *before and *after.
 bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTime* before, LocalTime* after);
+
+/// True when now lies inside the window (after its launch moment, before its
+/// end, across midnight too): a run started then waits for tomorrow's launch.
+/// A window without an end part is never open.
+bool timing_window_is_open(const LaunchMoment& at, const LocalTime& now);

@@ -156,26 +156,18 @@ class Stop(cases.Stop):
 
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "quellatorbin.ini"), "rb") as f:
     SAMPLE_SETTINGS = f.read()
-REMARKS = b"; a remark\n\n"
-
-# Settings lines of every kind: a remark; an offset; a full piece that acts,
-# with '"' and '\\' in it, and the rest of its line; a mapping from another id;
-# a line whose number cannot be read; a remark of 14 characters and a second
-# piece that acts; a control byte; the mapping that matches, and the lines it
-# leaves unread.
-ACTING_SETTINGS = (b'; remark\nI1\nM10,5 "a\\b" and more\n@3FF,1\nIx\n; 123456789012I1\nM3\x01\n'
-                   b"; another remark\n@400,20 and a tail\nM1,1\n\nI5\n")
 
 
 class Check(SandboxCase):
-    """The report of --check, as the user reads it, byte for byte."""
-    settings = ACTING_SETTINGS
+    """The report of --check on the real system, byte for byte: the rows of
+    every kind of report are unit rows (tests/unit/check_test.cpp)."""
+    settings = SAMPLE_SETTINGS
     images = ("zarnivek.exe", "zarnivek1.exe", "zarnivek2.exe")
     BERLIN = {"TZ": "Europe/Berlin"}
 
     # (what, settings file, arguments, local time, environment, status,
     # report); {dir} is the program directory. Each run's clock is frozen at
-    # its local time. News.ts and News(1).ts to News(20).ts exist.
+    # its local time.
     GOLDEN = [
         ("the sample settings file", SAMPLE_SETTINGS, ("Sport.ts", "@400", "I2", "21:00-21:54"), "2026-12-07 18:45:03", BERLIN, 0,
          """program directory: {dir}/
@@ -191,88 +183,9 @@ output name: Sport.ts
 output directory: the current directory
 {dir}/zarnivek2.exe "Sport.ts" @400 21:00:00-21:54:00
 """),
-        # On 2026-03-29 the clock goes from 02:00 to 03:00: the wait is an hour
-        # shorter than the clock face says.
-        ("every kind of line, on a day the clock springs forward", ACTING_SETTINGS, ("News.ts", "@400", "I2", "5:00-5:30"),
-         "2026-03-29 01:00:07", BERLIN, 0,
-         """program directory: {dir}/
-settings file: {dir}/quellatorbin.ini
-line 1: remark
-line 2: "I1": instance number 2 -> 1
-line 3, piece 1: "M10,5 \\"a\\\\b\\" an": margins 10 s early, 5 s late
-line 3 has 20 characters: read as 2 pieces
-line 4: "@3FF,1": a mapping from 3FF, not the source id 400
-line 5: "Ix": ignored, no number could be read
-line 6, piece 2: "I1": instance number 1 -> 0
-line 6 has 16 characters: read as 2 pieces
-line 7: "M3\\x01": margins 3 s early, 5 s late
-line 8: remark
-line 9, piece 1: "@400,20 and a ": source id 400 -> 20, reading ends
-the rest of line 9 and lines 10 to 12 not read: the mapping on line 9 matched
-instance number 0: image name zarnivek.exe, which does not run now
-source id: 20 (the argument gave 400)
-capture program: {dir}/zarnivek.exe
-local time: 01:00:07 CET (+0100)
-window text: 04:59:57-05:30:05
-launch: today at 04:59:37, in 2 h 59 min 30 s
-output name: News(21).ts (News.ts exists; News(1).ts exists; News(2).ts exists; News(3).ts exists; \
-News(4).ts exists; News(5).ts exists; News(6).ts exists; News(7).ts exists; News(8).ts exists; News(9).ts exists; \
-News(10).ts exists; News(11).ts exists; News(12).ts exists; News(13).ts exists; News(14).ts exists; \
-News(15).ts exists; News(16).ts exists; News(17).ts exists; News(18).ts exists; News(19).ts exists; \
-and 1 more taken)
-output directory: the current directory
-{dir}/zarnivek.exe "News(21).ts" @20 04:59:57-05:30:05
-"""),
-        ("what keeps a recording from being made", REMARKS, ("x/y.ts", "@1", "I3", "21:00-21:30"), "2026-12-07 20:59:45",
-         {"TZ": "Europe/Berln"}, 2,
-         """program directory: {dir}/
-settings file: {dir}/quellatorbin.ini
-lines 1 to 2: remarks
-instance number 3: image name zarnivek3.exe, which does not run now
-source id: 1
-problem: the capture program {dir}/zarnivek3.exe cannot be started: No such file or directory
-local time: 20:59:45 Europe (+0000)
-problem: TZ=Europe/Berln names no time zone this system knows: the run goes by UTC
-window text: 21:00:00-21:30:00
-launch: now (the launch moment 20:59:40)
-output name: x/y.ts
-problem: no file can be created in the output directory x/: No such file or directory
-{dir}/zarnivek3.exe "x/y.ts" @1 21:00:00-21:30:00
-"""),
-        ("a mapping never considered, a fixed name, no wait", b"@FFFFFFFF,1\n;\n", ("a b.ts", "@-1", "2100", "fn"),
-         "2026-12-07 12:00:00", {}, 0,
-         """program directory: {dir}/
-settings file: {dir}/quellatorbin.ini
-line 1: "@FFFFFFFF,1": a mapping, not considered: the source id is FFFFFFFF, not above 0
-line 2: remark
-instance number 0: image name zarnivek.exe, which does not run now
-source id: FFFFFFFF
-capture program: {dir}/zarnivek.exe
-local time: 12:00:00 UTC (+0000)
-window text: 2100, handed on as given
-launch: now, with no wait
-output name: a b.ts, used as given (fn)
-output directory: the current directory
-{dir}/zarnivek.exe "a b.ts" @FFFFFFFF 2100
-"""),
-        ("a stop request", REMARKS, ("stop", "I1"), "2026-12-07 12:00:00", {}, 0,
-         """program directory: {dir}/
-settings file: {dir}/quellatorbin.ini
-lines 1 to 2: remarks
-instance number 1: image name zarnivek1.exe, which does not run now: the stop request would end nothing
-"""),
-        ("a refusal", REMARKS, ("rec.ts", "@1", "24:30-25:00"), "2026-12-07 12:00:00", {}, 1,
-         """program directory: {dir}/
-settings file: {dir}/quellatorbin.ini
-lines 1 to 2: remarks
-instance number 0: image name zarnivek.exe, which does not run now
-Bad time argument '24:30-25:00': the clock never shows its start
-"""),
     ]
 
     def test_golden_reports(self):
-        for n in range(21):
-            self.box.write("News(%d).ts" % n if n else "News.ts", b"")
         for what, settings, args, clock, env, status, want in self.GOLDEN:
             self.box.write("quellatorbin.ini", settings)
             r = self.box.run("--check", *args, clock=clock, frozen=True, env=env)

@@ -50,6 +50,46 @@ TEST(BadInput, SettingsReadOnlyFromARegularFile)
     unlink(loop.c_str());
 }
 
+// A last part over NAME_MAX bytes no Linux file system stores; a TZ the C
+// library cannot read makes it go by UTC, and nothing else is a problem.
+TEST(BadInput, NamesNoFileSystemStoresAndZonesNoneKnows)
+{
+    const std::string ja = "\xE3\x83\x8B\xE3\x83\xA5\xE3\x83\xBC\xE3\x82\xB9"; // 4 characters, 12 bytes
+    std::string titles;
+    for (int i = 0; i < 22; i++)
+        titles += ja;
+    const struct {
+        std::string name;
+        bool problem;
+    } names[] = {
+        {std::string(255, 'a'), false}, {std::string(256, 'a'), true}, {"/srv/" + std::string(255, 'a'), false},
+        {titles + ".ts", true}, {std::string(300, 'd') + "/x.ts", false},
+    };
+    for (const auto& c : names) {
+        char why[REASON_CAP] = "x";
+        EXPECT_EQ(platform_os.name_problem(c.name.c_str(), why, sizeof why), c.problem) << c.name.size();
+        EXPECT_STREQ(why, c.problem ? "its last part is longer than 255 bytes" : "");
+    }
+    const struct {
+        const char* tz; // nullptr: no TZ
+        const char* problem;
+    } zones[] = {
+        {nullptr, ""}, {"", ""}, {"Europe/Berlin", ""}, {"UTC", ""},
+        {"Europe/Berln", "TZ=Europe/Berln names no time zone this system knows: the run goes by UTC"},
+    };
+    for (const auto& z : zones) {
+        if (z.tz)
+            setenv("TZ", z.tz, 1);
+        else
+            unsetenv("TZ");
+        char why[REASON_CAP] = "";
+        EXPECT_EQ(platform_os.zone_problem(why, sizeof why), z.problem[0] != '\0') << (z.tz ? z.tz : "(none)");
+        EXPECT_STREQ(z.problem[0] ? why : "", z.problem);
+    }
+    unsetenv("TZ");
+    tzset();
+}
+
 // The program directory heads the capture command line, in quotation marks
 // where it holds a blank.
 TEST(BadInput, ProgramDirectoryTheCommandLineWouldSplitIsRefused)

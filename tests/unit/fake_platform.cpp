@@ -60,14 +60,16 @@ bool file_exists(const char* path, char* why, size_t why_cap)
     return fake.existing.count(path) != 0;
 }
 
-bool can_run(const char*, char*, size_t)
+bool can_run(const char*, char* why, size_t why_cap)
 {
-    return true;
+    snprintf(why, why_cap, "%s", fake.cannot_run.c_str());
+    return fake.cannot_run.empty();
 }
 
-bool can_create_in(const char*, char*, size_t)
+bool can_create_in(const char*, char* why, size_t why_cap)
 {
-    return true;
+    snprintf(why, why_cap, "%s", fake.cannot_create.c_str());
+    return fake.cannot_create.empty();
 }
 
 int64_t clock_now()
@@ -78,13 +80,15 @@ int64_t clock_now()
 bool local_time(int64_t t, LocalTime* out)
 {
     long long s = (t % 86400 + 86400) % 86400;
-    *out = LocalTime{(int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60), (int)((t - s) / 86400 + 1), 0, "UTC"};
+    *out = LocalTime{(int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60), (int)((t - s) / 86400 + 1), fake.utc_offset, {}};
+    snprintf(out->zone, sizeof out->zone, "%s", fake.zone.c_str());
     return true;
 }
 
-bool zone_problem(char*, size_t)
+bool zone_problem(char* why, size_t why_cap)
 {
-    return false;
+    snprintf(why, why_cap, "%s", fake.zone_problem.c_str());
+    return !fake.zone_problem.empty();
 }
 
 void sleep_ms(unsigned ms)

@@ -28,6 +28,11 @@ struct FakePlatform {
     std::set<std::string> running;     // image names of running processes...
     std::set<std::string> not_endable; // ...of them, those this user may not end
     bool scan_fails = false;           // the process table cannot be read
+    std::string zone = "UTC";          // the local time's zone...
+    int utc_offset = 0;                // ...and its offset east of UTC, in seconds
+    std::string zone_problem;          // why the time zone is not the one asked for ("": none)
+    std::string cannot_run;            // why the capture program cannot be started ("": it can)
+    std::string cannot_create;         // why no file can be made in a directory ("": one can)
     std::vector<std::string> events;   // "out:<text>", "err:<text>", "sleep:<ms>", "run:<cmd>",
                                        // "end:<image>", "reserve:<name>", "release"
     std::string out;                   // all of standard output

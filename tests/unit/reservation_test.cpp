@@ -87,6 +87,7 @@ TEST(Reservation, OneKeyForEveryRouteToOneFile)
         {tree + "link/../rec.ts", tree + "rec.ts", false},
         {tree + "dangling.ts", tree + "target.ts", true},
         {tree + "chain.ts", tree + "target.ts", true},
+        {"/proc/rec.ts", "/sys/rec.ts", false}, // two file systems, one inode number
 #endif
     };
     for (const auto& c : cases) {

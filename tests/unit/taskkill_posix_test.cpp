@@ -227,6 +227,35 @@ TEST(ProcessTable, TellsWhatRunsWhatCannotBeEndedAndWhatCannotBeTold)
     EXPECT_TRUE(other.running());
 }
 
+// While the capture program runs, SIGTERM and SIGHUP sent to the run reach
+// it; it starts with every signal the run handles or ignores at its default.
+TEST(Command, SignalsArePassedOnAndAtTheirDefaultInTheProgram)
+{
+    char path[] = "/tmp/qbsigXXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    for (int sig : {SIGTERM, SIGHUP}) {
+        pid_t self = getpid(), sender = fork();
+        if (sender == 0) {
+            usleep(500000);
+            kill(self, sig);
+            _exit(0);
+        }
+        std::string command = std::string("/bin/sh -c \"grep SigIgn /proc/self/status > ") + path + "; exec sleep 5\"";
+        EXPECT_EQ(platform_os.run_command(command.c_str()), 128 + sig);
+        waitpid(sender, nullptr, 0);
+        FILE* f = fopen(path, "r");
+        ASSERT_NE(f, nullptr);
+        unsigned long long ignored = ~0ull;
+        EXPECT_EQ(fscanf(f, "SigIgn: %llx", &ignored), 1);
+        fclose(f);
+        for (int at_default : {SIGPIPE, SIGTERM, SIGHUP, SIGINT, SIGQUIT})
+            EXPECT_EQ(ignored >> (at_default - 1) & 1, 0u) << "signal " << at_default << " ignored";
+    }
+    unlink(path);
+}
+
 void start(const char*)
 {
     fprintf(stderr, "status %d", platform_os.run_command("/bin/true"));

@@ -40,6 +40,7 @@ TEST(Wait, StepDecidesFromTwoClockReadings)
     const LaunchMoment at = {20, 59, 40, 21, 30, 0};    // 21:00-21:30
     const LaunchMoment midnight = {23, 59, 10, 0, 30, 0}; // 0:00-0:30 with a lead of 30 s
     const LaunchMoment berlin = {3, 9, 40, 3, 40, 0};    // 3:10-3:40 on 2026-10-25 in Berlin
+    const LaunchMoment noon = {12, 0, 30, 12, 30, 0};    // 12:01-12:30 with a lead of 10 s
     const LocalTime NONE = {-1, 0, 0};
     const WaitStep::Verdict WAIT = WaitStep::WAIT, GO = WaitStep::GO, MISSED = WaitStep::MISSED;
     const struct {
@@ -71,6 +72,7 @@ TEST(Wait, StepDecidesFromTwoClockReadings)
         {"across midnight", {23, 58, 50}, {0, 0, 5}, midnight, GO, 0, 0},
         {"across midnight past the end", {23, 50, 0}, {0, 31, 0}, midnight, MISSED, 0, 0},
         {"11:59:59 ahead is a jump forward", {9, 0, 1}, {21, 0, 0}, at, GO, 0, 0},
+        {"a jump over a launch in the first minute", {12, 0, 5}, {12, 10, 0}, noon, GO, 0, 0},
         {"12 hours ahead is a step backwards", {9, 0, 0}, {21, 0, 0}, at, WAIT, 1000, 0},
         // Steps backwards cross nothing: the wait goes on as before.
         {"autumn change 03:00 CEST to 02:00 CET", {2, 59, 59}, {2, 0, 0}, berlin, WAIT, 1000, 0},
