@@ -191,7 +191,8 @@ NamePick capture_pick_output_name(const char* file_arg, bool fixed, const Platfo
     for (int n = 0; n < INT_MAX; n++) {
         if (!capture_candidate(file_arg, n, os, out, out_cap))
             return NAME_NONE_FREE;
-        if (os.name_problem(out, why, why_cap))
+        char stored[OUTPUT_NAME_CAP];
+        if (!os.store_name(out, stored, sizeof stored, why, why_cap))
             return NAME_CANNOT_STORE;
         for (int tries = 1;; tries++) {
             bool unknown = false;

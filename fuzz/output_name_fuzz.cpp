@@ -50,10 +50,10 @@ Reservation reserve(const char* path, char* why, size_t)
 
 void release() {}
 
-bool storable(const char*, char* why, size_t)
+bool storable(const char* name, char* out, size_t out_cap, char* why, size_t)
 {
     why[0] = '\0';
-    return false;
+    return (size_t)snprintf(out, out_cap, "%s", name) < out_cap;
 }
 
 std::string numbered(const std::string& file, size_t dot, long n)
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     os.file_exists = exists;
     os.reserve_name = reserve;
     os.release_name = release;
-    os.name_problem = storable;
+    os.store_name = storable;
     NamesPassed passed;
     char why[REASON_CAP];
     bool ok = capture_pick_output_name(file.c_str(), fixed, os, out, OUTPUT_NAME_CAP, &passed, why, sizeof why) ==

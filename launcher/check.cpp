@@ -161,10 +161,10 @@ void launch(const RunRecord& r)
 
 void output_name(const RunRecord& r)
 {
-    char reasons[NAME_REASONS_CAP], note[REASON_CAP] = "";
-    int listed = capture_describe_passed(r.file_arg, r.passed, *base, reasons, sizeof reasons);
-    if (!base->name_problem(r.file_arg, note, sizeof note) && note[0])
-        say(*base, "%s\n", note); // Windows: look-alikes took the place of characters
+    char reasons[NAME_REASONS_CAP];
+    int listed = capture_describe_passed(r.file_name, r.passed, *base, reasons, sizeof reasons);
+    if (r.stored_as[0])
+        say(*base, "%s\n", r.stored_as); // Windows: look-alikes took the place of characters
     if (r.inv.fixed_name_pos)
         say(*base, "output name: %s, used as given (fn)\n", r.output_name);
     else if (r.passed.count == 0)
@@ -192,7 +192,9 @@ int check_run(int argc, const char* const* argv, const Platform& os)
     base = &os;
     start = os.clock_now();
     os.local_time(start, &began);
-    paused_ms = held_len = problems = 0;
+    paused_ms = 0;
+    held_len = 0;
+    problems = 0;
     Platform check = os;
     check.clock_now = [] { return start + paused_ms / 1000; };
     check.sleep_ms = [](unsigned ms) { paused_ms += ms; };

@@ -69,11 +69,10 @@ static bool is_check(int argc, const char* const* argv)
 
 // Finds what in the file and time arguments no run could use, before any
 // wait, stop or launch, and writes the refusal: false then. Otherwise the
-// time argument is read into r->time.
-static bool arguments_are_usable(const char* time_arg, const Platform& os, RunRecord* r)
+// name the file is stored under is in r->file_name, and the time argument is
+// read into r->time.
+static bool arguments_are_usable(const char* file_arg, const char* time_arg, const Platform& os, RunRecord* r)
 {
-    const char* file_arg = r->file_arg;
-    char why[REASON_CAP];
     const char* problem = capture_part_problem(PART_OUTPUT_NAME, file_arg, os.is_lead_byte);
     if (problem) {
         say(os, "Bad file argument '%.*s': %s\n", QUOTE, file_arg, problem);
@@ -86,8 +85,8 @@ static bool arguments_are_usable(const char* time_arg, const Platform& os, RunRe
     }
     // A name the system cannot store would be known only when the capture
     // program fails to create the file, hours later.
-    if (os.name_problem(file_arg, why, sizeof why)) {
-        say(os, "Bad file argument '%.*s': %s\n", QUOTE, file_arg, why);
+    if (!os.store_name(file_arg, r->file_name, sizeof r->file_name, r->stored_as, sizeof r->stored_as)) {
+        say(os, "Bad file argument '%.*s': %s\n", QUOTE, file_arg, r->stored_as);
         return false;
     }
     TimeProblem time = timing_read_argument(time_arg, r->margins.lead, r->margins.trail, &r->time);
@@ -170,8 +169,7 @@ int run_sequence(int argc, const char* const* argv, const Platform& os, RunRecor
                 "a double quotation mark\n", r->program_dir);
         return refuse(os, r);
     }
-    r->file_arg = argv[r->inv.file_pos];
-    if (!arguments_are_usable(argv[r->inv.time_pos], os, r))
+    if (!arguments_are_usable(argv[r->inv.file_pos], argv[r->inv.time_pos], os, r))
         return refuse(os, r);
 
     // 8. Start wait, for a window. A clock that jumped past the whole window
@@ -191,16 +189,16 @@ int run_sequence(int argc, const char* const* argv, const Platform& os, RunRecor
 
     // 10. Output name, reserved until the run ends.
     r->step = Step::OUTPUT_NAME;
-    switch (capture_pick_output_name(r->file_arg, r->inv.fixed_name_pos != 0, os, r->output_name,
+    switch (capture_pick_output_name(r->file_name, r->inv.fixed_name_pos != 0, os, r->output_name,
                                      sizeof r->output_name, &r->passed, why, sizeof why)) {
     case NAME_PICKED:
         break;
     case NAME_NONE_FREE:
-        say(os, "No free output name for '%s': every numbered name within %u characters is taken\n", r->file_arg,
+        say(os, "No free output name for '%s': every numbered name within %u characters is taken\n", r->file_name,
             (unsigned)(OUTPUT_NAME_CAP - 1));
         return refuse(os, r);
     case NAME_CANNOT_STORE:
-        say(os, "No free output name for '%s': %s cannot be stored: %s\n", r->file_arg, r->output_name, why);
+        say(os, "No free output name for '%s': %s cannot be stored: %s\n", r->file_name, r->output_name, why);
         return refuse(os, r);
     case NAME_CANNOT_TELL:
         say(os, "Cannot tell whether the output name %s is free: %s\n", r->output_name, why);

@@ -25,26 +25,28 @@ enum class Step {
 /// What a run formed, as it went, and where it ended: the check mode writes
 /// its report from this when the run has returned.
 struct RunRecord {
-    Step step;       // the step it ended in
-    bool refused;    // it ended there refusing, with a message and status 1
-    char program_dir[PROGRAM_DIR_CAP];
-    char settings_path[SETTINGS_PATH_CAP];
-    Invocation inv;  // the arguments, as the settings file left them
-    Margins margins;
-    SettingsRecord settings;
-    char suffix[SUFFIX_CAP];
-    char image[IMAGE_NAME_CAP];
-    const char* file_arg;
+    Step step = Step::PROGRAM_DIR; // the step it ended in
+    bool refused = false;          // it ended there refusing, with a message and status 1
+    char program_dir[PROGRAM_DIR_CAP] = {};
+    char settings_path[SETTINGS_PATH_CAP] = {};
+    Invocation inv = {}; // the arguments, as the settings file left them
+    Margins margins = {0, 0};
+    SettingsRecord settings = {};
+    char suffix[SUFFIX_CAP] = {};
+    char image[IMAGE_NAME_CAP] = {};
+    char file_name[OUTPUT_NAME_CAP] = {}; // the file argument, as the system stores it
+    char stored_as[REASON_CAP] = {};      // how that differs from the name given ("": not), or
+                                     // why no file of it can be stored
     TimeArgument time;
-    NamesPassed passed;
-    char output_name[OUTPUT_NAME_CAP];
-    char command[COMMAND_TEXT_CAP];
+    NamesPassed passed = {};
+    char output_name[OUTPUT_NAME_CAP] = {};
+    char command[COMMAND_TEXT_CAP] = {};
 };
 
 /// Runs the whole sequence for argv[0..argc-1] through os, filling *record,
 /// and returns the exit status: 1 for every early end, otherwise the
 /// status of the capture command line.
-int run_sequence(int argc, const char* const* argv, const Platform& os, RunRecord* record);
+int run_sequence(int argc, const char* const* argv, const Platform& os, RunRecord* r);
 
 /// The program: the help text (status 0), the check mode (launcher/check.h)
 /// or a run.

@@ -66,13 +66,16 @@ struct Platform {
     /// True when c is the first byte of a double-byte character of the
     /// system's ANSI code page (never on Linux).
     bool (*is_lead_byte)(unsigned char c);
-    /// Why this system can store no file of the name: true with the reason.
-    /// Linux: a last part over NAME_MAX bytes. Windows: an argument that
-    /// lost its meaning on its way into the code page, then the rules of
-    /// text_windows_name_problem (base/text.h). False otherwise, with why
-    /// empty, or on Windows saying under which name a file argument whose
-    /// characters the code page lacks is stored (their look-alikes).
-    bool (*name_problem)(const char* name, char* why, size_t why_cap);
+    /// Writes into out (capacity out_cap) the name under which this system
+    /// stores a file of the name given: the same bytes, but on Windows for
+    /// a file argument with characters the code page lacks, whose
+    /// look-alikes take their place (why then says so; else it is empty).
+    /// False, with the reason, when the system can store no file of the
+    /// name. Linux: a last part over NAME_MAX bytes. Windows: a character
+    /// with no look-alike, or one whose look-alike is a separator or a
+    /// character no name may hold; then the rules of
+    /// text_windows_name_problem (base/text.h).
+    bool (*store_name)(const char* name, char* out, size_t out_cap, char* why, size_t why_cap);
 
     // --- Files
 

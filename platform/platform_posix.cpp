@@ -53,15 +53,15 @@ bool is_lead_byte(unsigned char)
 
 // A Linux file name may hold any byte but '/' and NUL; its last part at most
 // NAME_MAX bytes, or no file system can store it.
-bool name_problem(const char* name, char* why, size_t why_cap)
+bool store_name(const char* name, char* out, size_t out_cap, char* why, size_t why_cap)
 {
     const char* slash = strrchr(name, '/');
-    size_t len = strlen(slash ? slash + 1 : name);
     why[0] = '\0';
-    if (len <= NAME_MAX)
-        return false;
-    (void)snprintf(why, why_cap, "its last part is longer than %d bytes", NAME_MAX);
-    return true;
+    if (strlen(slash ? slash + 1 : name) > NAME_MAX)
+        (void)snprintf(why, why_cap, "its last part is longer than %d bytes", NAME_MAX);
+    else if ((size_t)snprintf(out, out_cap, "%s", name) >= out_cap)
+        (void)snprintf(why, why_cap, "it is too long");
+    return why[0] == '\0';
 }
 
 // --- Clock and pauses
@@ -145,29 +145,32 @@ void close_file(int fd)
 }
 
 // Whether path is a file this system can start: a program file the kernel
-// loads (ELF), or a script whose "#!" interpreter it can start in turn.
-int loadable(const char* path, int depth)
+// loads (ELF), or a script whose "#!" interpreter is one. 0, ENOEXEC, or
+// the error number that kept a file from being read.
+int loadable(const char* path)
 {
-    int fd = SYS(open)(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
     char head[PATH_MAX + 3];
-    ssize_t n = SYS(read)(fd, head, sizeof head - 1);
-    int err = n < 0 ? errno : 0;
-    (void)SYS(close)(fd);
-    if (err)
-        return err;
-    if (n >= 4 && memcmp(head, "\x7f" "ELF", 4) == 0)
-        return 0;
-    if (n < 2 || head[0] != '#' || head[1] != '!' || depth > 0)
-        return ENOEXEC;
-    head[n] = '\0';
-    char* interpreter = head + 2 + strspn(head + 2, " \t");
-    interpreter[strcspn(interpreter, " \t\n")] = '\0';
-    struct stat st = {};
-    if (SYS(stat)(interpreter, &st) != 0)
-        return errno;
-    return SYS(access)(interpreter, X_OK) != 0 ? errno : loadable(interpreter, depth + 1);
+    for (int depth = 0; depth < 2; depth++) {
+        int fd = SYS(open)(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        ssize_t n = SYS(read)(fd, head, sizeof head - 1);
+        int err = n < 0 ? errno : 0;
+        (void)SYS(close)(fd);
+        if (err)
+            return err;
+        if (n >= 4 && memcmp(head, "\x7f" "ELF", 4) == 0)
+            return 0;
+        if (n < 2 || head[0] != '#' || head[1] != '!')
+            break;
+        head[n] = '\0';
+        char* interpreter = head + 2 + strspn(head + 2, " \t");
+        interpreter[strcspn(interpreter, " \t\n")] = '\0';
+        if (SYS(access)(interpreter, X_OK) != 0)
+            return errno;
+        path = interpreter; // read again: head is written only after path is opened
+    }
+    return ENOEXEC;
 }
 
 bool can_run(const char* path, char* why, size_t why_cap)
@@ -177,7 +180,7 @@ bool can_run(const char* path, char* why, size_t why_cap)
     int err = SYS(stat)(path, &st) != 0           ? errno
               : !S_ISREG(st.st_mode)              ? EACCES
               : SYS(access)(path, X_OK) != 0      ? errno
-                                                  : loadable(path, 0);
+                                                  : loadable(path);
     if (err == ENOEXEC)
         (void)snprintf(why, why_cap, "it is no program this system can start");
     else if (err)
@@ -243,7 +246,7 @@ const Platform platform_os = {
     program_dir,        // program_dir
     "/",                // path_separators
     is_lead_byte,       // is_lead_byte
-    name_problem,       // name_problem
+    store_name,         // store_name
     open_regular,       // open_regular
     read_file,          // read
     close_file,         // close

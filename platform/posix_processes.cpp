@@ -98,6 +98,15 @@ int runs_image(long pid, const char* image)
     return close_paren && close_paren[1] == ' ' && close_paren[2] != 'Z' && close_paren[2] != 'X';
 }
 
+// Sends sig to pid, again when interrupted: 0, or -1 with errno set.
+int send(long pid, int sig)
+{
+    int sent = -1;
+    while ((sent = SYS(kill)((pid_t)pid, sig)) != 0 && errno == EINTR) {
+    }
+    return sent;
+}
+
 // Looks at every other process of the image name and, with end, sends it
 // SIGKILL (without, signal 0 asks whether it could be ended).
 Scan scan(const char* image, bool end)
@@ -126,10 +135,7 @@ Scan scan(const char* image, bool end)
             s.unknown = errno;
         if (runs <= 0)
             continue;
-        int sent = -1;
-        while ((sent = SYS(kill)((pid_t)pid, end ? SIGKILL : 0)) != 0 && errno == EINTR) {
-        }
-        if (sent == 0) {
+        if (send(pid, end ? SIGKILL : 0) == 0) {
             s.found++;
         } else if (!gone(errno)) {
             if (!s.not_endable)

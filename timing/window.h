@@ -37,10 +37,10 @@ bool timing_launch_moment(const Window& w, int lead, int trail, LaunchMoment* at
 /// The time argument, read once: its kind, the launch moment of a window,
 /// and the window text handed to the capture program.
 struct TimeArgument {
-    bool is_window;              // it holds a ':': a window to wait for
-    Window window;               // as read, for a window
-    LaunchMoment at;             // for a window
-    char text[WINDOW_TEXT_CAP];  // the window text; "" when refused
+    bool is_window = false;          // it holds a ':': a window to wait for
+    Window window = {};              // as read, for a window
+    LaunchMoment at;                 // for a window
+    char text[WINDOW_TEXT_CAP] = {}; // the window text; "" when refused
 };
 
 /// Why a time argument cannot be used.

@@ -66,8 +66,9 @@ TEST(BadInput, NamesNoFileSystemStoresAndZonesNoneKnows)
         {titles + ".ts", true}, {std::string(300, 'd') + "/x.ts", false},
     };
     for (const auto& c : names) {
-        char why[REASON_CAP] = "x";
-        EXPECT_EQ(platform_os.name_problem(c.name.c_str(), why, sizeof why), c.problem) << c.name.size();
+        char why[REASON_CAP] = "x", stored[1024];
+        EXPECT_EQ(platform_os.store_name(c.name.c_str(), stored, sizeof stored, why, sizeof why), !c.problem)
+            << c.name.size();
         EXPECT_STREQ(why, c.problem ? "its last part is longer than 255 bytes" : "");
     }
     const struct {

@@ -179,24 +179,27 @@ bool cp932_lead(unsigned char c)
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
-bool linux_names(const char*, char*, size_t)
+bool linux_names(const char* name, char* out, size_t out_cap, char* why, size_t)
 {
-    return false;
+    why[0] = '\0';
+    snprintf(out, out_cap, "%s", name);
+    return true;
 }
 
 // Windows' rules for names, in code page 932 (which has no superscript digits).
-bool windows_names(const char* name, char* why, size_t why_cap)
+bool windows_names(const char* name, char* out, size_t out_cap, char* why, size_t why_cap)
 {
     const char* problem = text_windows_name_problem(name, strlen(name), cp932_lead, "");
     snprintf(why, why_cap, "%s", problem ? problem : "");
-    return problem != nullptr;
+    snprintf(out, out_cap, "%s", name);
+    return problem == nullptr;
 }
 
 Platform table = {
     program_dir,  // program_dir
     "/",          // path_separators
     never_lead,   // is_lead_byte
-    linux_names,  // name_problem
+    linux_names,  // store_name
     open_regular, // open_regular
     read_file,    // read
     close_file,   // close
@@ -225,7 +228,7 @@ const Platform& fake_platform()
     fake.files[fake.program_dir + "quellatorbin.ini"] = "";
     table.is_lead_byte = never_lead;
     table.path_separators = "/";
-    table.name_problem = linux_names;
+    table.store_name = linux_names;
     return table;
 }
 
@@ -234,7 +237,7 @@ const Platform& fake_windows_platform()
     fake_platform();
     table.is_lead_byte = cp932_lead;
     table.path_separators = "\\/";
-    table.name_problem = windows_names;
+    table.store_name = windows_names;
     return table;
 }
 

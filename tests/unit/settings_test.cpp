@@ -71,7 +71,7 @@ TEST(Settings, AppliesLinesInOrder)
         {"UTF-8 byte order mark skipped", "\xEF\xBB\xBFM10,5\n", 1, 0, {1, 0, 10, 5}},
         // Saved by Notepad as "Unicode": the same lines, in UTF-16 either way round.
         {"UTF-16LE", std::string("\xFF\xFEI\0" "1\0\r\0\n\0M\0" "5\0,\0" "6\0", 18), 1, 3, {1, 2, 5, 6}},
-        {"UTF-16BE", std::string("\xFE\xFF\0I\0" "1\0\n\0@\0" "1\0,\0" "2", 18), 1, 3, {2, 2, 0, 0}},
+        {"UTF-16BE", std::string("\xFE\xFF\0I\0" "1\0\n\0@\0" "1\0,\0" "2", 16), 1, 3, {2, 2, 0, 0}},
         {"UTF-16 remark of other characters", std::string("\xFF\xFE;\0\xAB\x30=\xD8\x11\xDE\n\0I\0" "1\0", 16), 1, 3,
          {1, 2, 0, 0}},
         {"14-character last line without line feed", "I1\nM0000000030,25", 1, 3, {1, 2, 30, 25}},

@@ -170,6 +170,39 @@ class WindowsNames(Case):
         self.assertEqual(self.box.calls(), [])
 
 
+    def test_look_alikes_take_the_place_of_characters_the_code_page_lacks(self):
+        # Code page 932: a title's wave dash, minus sign, double vertical line
+        # and em dash are stored as their look-alikes; a character with none
+        # is refused.
+        names = [("番組〜特集.ts", "番組～特集.ts"), ("A−B‖C—D.ts", "A－B∥C―D.ts")]
+        for given, stored in names:
+            r = self.box.run(given, "@400", "2100", env=JAPANESE)
+            self.assertEqual(r.status, 0, r.out)
+            self.assertEqual(self.box.calls()[-1][1], stored.encode("cp932"))
+        r = self.box.run("🈑.ts", "@400", "2100", env=JAPANESE)
+        self.assertEqual((r.status, r.out), (1, b"Bad file argument '??.ts': it holds characters code page 932 cannot show\r\n"))
+        r = self.box.run("--check", "番組〜特集.ts", "@400", "2100", env=JAPANESE)
+        self.assertIn("the name given is stored as 番組～特集.ts: look-alikes take the place of characters code page 932 "
+                      "lacks\r\n".encode("cp932"), r.out)
+        self.assertEqual(len(self.box.calls()), len(names))
+
+    def test_long_names_and_names_windows_would_cut(self):
+        # A full path over 259 characters after \\?\: the wide status query
+        # finds it, and it is numbered, never overwritten.
+        long_name = "N" * 240 + ".ts"
+        self.box.write(long_name, b"ORIGINAL")
+        given = b"\\\\?\\" + windows_path(self.box.path(long_name))
+        r = self.box.run(given, "@400", "2100")
+        self.assertEqual(r.status, 0, r.out)
+        self.assertEqual(self.box.calls()[0][1], given[:-3] + b"(1).ts")
+        with open(self.box.path(long_name), "rb") as f:
+            self.assertEqual(f.read(), b"ORIGINAL")
+        # Windows takes a last '.' away: "exist.ts." would be "exist.ts".
+        r = self.box.run("exist.ts.", "@400", "2100")
+        self.assertEqual((r.status, r.out),
+                         (1, b"Bad file argument 'exist.ts.': it ends with a '.' or a blank, which Windows takes away\r\n"))
+
+
 class MissingSettings(cases.MissingSettings, Case):
     pass
 
@@ -231,6 +264,17 @@ class Stop(cases.Stop, Case):
         out = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", r.out)
         self.assertEqual(out, "zarnivek.exe を終了しました。\r\n".encode("utf-8"))
         self.assert_ended(victim)
+
+
+    def test_a_taskkill_in_the_current_directory_never_runs(self):
+        # cmd.exe would find taskkill.bat in the current directory, where
+        # recordings land, before the system's own.
+        self.box.write("taskkill.bat", b"echo ran> taskkill-ran.txt\r\n")
+        victim = self.box.start_process("zarnivek.exe")
+        r = self.box.run("stop", cwd=self.box.dir)
+        self.assertEqual((r.status, r.out), (1, "zarnivek.exe を終了しました。\r\n".encode("cp932")))
+        self.assert_ended(victim)
+        self.assertFalse(os.path.exists(self.box.path("taskkill-ran.txt")))
 
 
 class OutputNames(cases.OutputNames, Case):
