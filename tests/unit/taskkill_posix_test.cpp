@@ -1,11 +1,15 @@
 // The Linux build's process table and built-in taskkill against real
 // processes: a forked child renamed with prctl stands for a running capture
 // instance.
+#include "platform/faults.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -254,6 +258,29 @@ TEST(Command, SignalsArePassedOnAndAtTheirDefaultInTheProgram)
             EXPECT_EQ(ignored >> (at_default - 1) & 1, 0u) << "signal " << at_default << " ignored";
     }
     unlink(path);
+}
+
+// /proc mounted hidepid=2 shows this user no other user's process, PID 1
+// among them: whether another user's instance runs cannot be told, and
+// "none runs" would be a guess.
+int open_hiding_others(const char* path, int flags, ...)
+{
+    if (strcmp(path, "/proc/1/comm") == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    return ((int (*)(const char*, int, ...))faults_original("open"))(path, flags);
+}
+
+TEST(ProcessTable, ATableThatHidesOtherUsersCannotTell)
+{
+    ASSERT_TRUE(faults_set("open", (SystemCallPtr)open_hiding_others));
+    char why[160] = "";
+    EXPECT_EQ(platform_os.image_state("zarnivekh.exe", why, sizeof why), IMAGE_UNKNOWN);
+    EXPECT_STREQ(why, "Permission denied");
+    EXPECT_EQ(taskkill("zarnivekh.exe"), 1);
+    faults_set("open", nullptr);
+    EXPECT_EQ(taskkill("zarnivekh.exe"), 128);
 }
 
 void start(const char*)
