@@ -192,9 +192,7 @@ int check_run(int argc, const char* const* argv, const Platform& os)
     base = &os;
     start = os.clock_now();
     os.local_time(start, &began);
-    paused_ms = 0;
-    held_len = 0;
-    problems = 0;
+    paused_ms = 0, held_len = 0, problems = 0;
     Platform check = os;
     check.clock_now = [] { return start + paused_ms / 1000; };
     check.sleep_ms = [](unsigned ms) { paused_ms += ms; };
