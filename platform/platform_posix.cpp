@@ -110,9 +110,7 @@ bool file_exists(const char* path, char* why, size_t why_cap)
 int open_regular(const char* path, char* why, size_t why_cap)
 {
     // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
-    int fd = -1;
-    while ((fd = SYS(open)(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) < 0 && errno == EINTR) {
-    }
+    int fd = posix_open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         posix_error_text(errno, why, why_cap);
         return -1;
@@ -148,11 +146,11 @@ void close_file(int fd)
 // loads (ELF), or a script whose "#!" interpreter it can start in turn.
 int loadable(const char* path, int depth)
 {
-    int fd = SYS(open)(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    int fd = posix_open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return errno;
     char head[PATH_MAX + 3];
-    ssize_t n = SYS(read)(fd, head, sizeof head - 1);
+    long n = posix_read_all(fd, head, sizeof head);
     int err = n < 0 ? errno : 0;
     (void)SYS(close)(fd);
     if (err)
@@ -161,7 +159,6 @@ int loadable(const char* path, int depth)
         return 0;
     if (n < 2 || head[0] != '#' || head[1] != '!' || depth > 0)
         return ENOEXEC;
-    head[n] = '\0';
     char* interpreter = head + 2 + strspn(head + 2, " \t");
     interpreter[strcspn(interpreter, " \t\n")] = '\0';
     struct stat st = {};
@@ -210,6 +207,29 @@ bool can_create_in(const char* dir, char* why, size_t why_cap)
 void posix_error_text(int err, char* why, size_t why_cap)
 {
     (void)snprintf(why, why_cap, "%s", strerror(err));
+}
+
+int posix_open(const char* path, int flags)
+{
+    int fd = -1;
+    while ((fd = SYS(open)(path, flags)) < 0 && errno == EINTR) {
+    }
+    return fd;
+}
+
+long posix_read_all(int fd, char* buf, size_t cap)
+{
+    size_t n = 0;
+    while (n + 1 < cap) {
+        ssize_t got = SYS(read)(fd, buf + n, cap - 1 - n);
+        if (got == 0)
+            break;
+        if (got < 0 && errno != EINTR)
+            return -1;
+        n += got > 0 ? (size_t)got : 0;
+    }
+    buf[n] = '\0';
+    return (long)n;
 }
 
 void platform_console_init()
