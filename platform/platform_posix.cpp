@@ -16,6 +16,8 @@
 namespace {
 
 char stdout_buffer[STDOUT_BLOCK];
+// How often a pause that fails otherwise than by an interruption is tried.
+const int SLEEP_TRIES = 3;
 
 // --- Console
 
@@ -84,10 +86,13 @@ bool zone_problem(char* why, size_t why_cap)
 
 void sleep_ms(unsigned ms)
 {
-    // Interrupted, it sleeps what is left; failed otherwise, it has slept
-    // nothing, and the wait reads the clock again.
+    // Interrupted, it sleeps what is left. Failed otherwise, it has slept
+    // nothing: it tries again, a few times, for a pause others count on (the
+    // one after a stale instance was ended), then gives up without spinning;
+    // the wait reads the clock again.
     struct timespec left = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
-    while (SYS(nanosleep)(&left, &left) != 0 && errno == EINTR) {
+    int failed = 0;
+    while (SYS(nanosleep)(&left, &left) != 0 && (errno == EINTR || ++failed < SLEEP_TRIES)) {
     }
 }
 
