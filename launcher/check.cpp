@@ -204,10 +204,14 @@ void arguments(const RunRecord& r)
         problem(what, why);
 
     LocalTime now = {};
-    os.local_time(state.start, &now);
-    int offset = now.utc_offset < 0 ? -now.utc_offset / 60 : now.utc_offset / 60;
-    say(os, "local time: %02d:%02d:%02d %s (%c%02d%02d)\n", now.hour, now.minute, now.second, now.zone,
-        now.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60);
+    if (os.local_time(state.start, &now)) {
+        int offset = now.utc_offset < 0 ? -now.utc_offset / 60 : now.utc_offset / 60;
+        say(os, "local time: %02d:%02d:%02d %s (%c%02d%02d)\n", now.hour, now.minute, now.second, now.zone,
+            now.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60);
+    } else {
+        state.problems++;
+        say(os, "problem: the local time cannot be read\n");
+    }
     if (os.zone_problem(why, sizeof why)) {
         state.problems++;
         say(os, "problem: %s\n", why);
@@ -230,8 +234,10 @@ void launch(const RunRecord& r)
     if (left == 0)
         return say(os, "launch: now (the launch moment %02d:%02d:%02d)\n", at.hour, at.minute, at.second);
     LocalTime now = {}, then = {};
-    os.local_time(state.start, &now);
-    os.local_time(clock_now(), &then);
+    if (!os.local_time(state.start, &now) || !os.local_time(clock_now(), &then)) {
+        state.problems++;
+        return say(os, "problem: when the launch comes cannot be told: the local time cannot be read\n");
+    }
     say(os, "launch: %s at %02d:%02d:%02d, in %d h %d min %d s", then.day == now.day ? "today" : "tomorrow",
         then.hour, then.minute, then.second, (int)(left / 3600), (int)(left / 60 % 60), (int)(left % 60));
     if (then.hour != at.hour || then.minute != at.minute || then.second != at.second)
