@@ -22,6 +22,7 @@ const size_t NAME_REASONS_CAP = 400; // the names passed over that the report li
 const Platform* base;
 int64_t start, paused_ms;
 LocalTime began;
+bool began_read;
 unsigned problems;
 char held[2 * MESSAGE_CAP];
 size_t held_len;
@@ -50,8 +51,8 @@ void lines(int from, int to, const char* one, const char* several)
 
 void act(const SettingsAct& a)
 {
-    bool numbered = a.piece > 1 || a.len >= SETTINGS_PIECE_READ - 1; // its line has, or may have, several
-    say(*base, numbered ? "line %d, piece %d: " : "line %d: ", a.line, a.piece);
+    // Numbered where its line has several pieces, or may have (a full piece).
+    say(*base, a.piece > 1 || a.len >= SETTINGS_PIECE_READ - 1 ? "line %d, piece %d: " : "line %d: ", a.line, a.piece);
     char shown[4 * SETTINGS_PIECE_CAP + 3];
     static_assert(4 * (SETTINGS_PIECE_READ - 1) + 3 <= sizeof shown, "an escaped piece always fits");
     base->write_out(shown, text_quote(a.text, a.len, shown, sizeof shown));
@@ -79,8 +80,8 @@ void settings(const SettingsRecord& s)
         const SettingsAct& a = s.act[i];
         lines(next, a.line - 1, "line %d: remark\n", "lines %d to %d: remarks\n");
         act(a);
-        bool last_of_line = i + 1 == kept || s.act[i + 1].line != a.line;
-        if (last_of_line && a.line_pieces > 1 && a.line != s.mapped_line)
+        bool last_of_its_line = i + 1 == kept || s.act[i + 1].line != a.line;
+        if (last_of_its_line && a.line_pieces > 1 && a.line != s.mapped_line)
             say(*base, "line %d has %u characters: read as %d pieces\n", a.line, (unsigned)a.line_chars, a.line_pieces);
         next = a.line + 1;
     }
@@ -100,20 +101,20 @@ void settings(const SettingsRecord& s)
 void instance(const RunRecord& r)
 {
     bool stop = r.step == Step::STOP;
-    char why[REASON_CAP] = "", number[32];
-    (void)snprintf(number, sizeof number, "instance number %d", (int)r.inv.instance);
+    char why[REASON_CAP] = "";
+    int n = (int)r.inv.instance;
     switch (base->image_state(r.image, why, sizeof why)) {
     case IMAGE_NOT_RUNNING:
-        return say(*base, "%s: image name %s, which does not run now%s\n", number, r.image,
+        return say(*base, "instance number %d: image name %s, which does not run now%s\n", n, r.image,
                    stop ? ": the stop request would end nothing" : "");
     case IMAGE_RUNNING:
-        return say(*base, "%s: image name %s, which runs now: %s\n", number, r.image,
+        return say(*base, "instance number %d: image name %s, which runs now: %s\n", n, r.image,
                    stop ? "the stop request would end it" : "a run would end it at its launch moment");
     case IMAGE_NOT_ENDABLE:
-        return problem("%s: image name %s runs now as another user, and a run cannot end it (%s)\n", number, r.image,
-                       why);
+        return problem("instance number %d: image name %s runs now as another user, and a run cannot end it (%s)\n",
+                       n, r.image, why);
     case IMAGE_UNKNOWN:
-        return problem("%s: whether image name %s runs now cannot be told (%s)\n", number, r.image, why);
+        return problem("instance number %d: whether image name %s runs now cannot be told (%s)\n", n, r.image, why);
     }
 }
 
@@ -131,10 +132,12 @@ void arguments(const RunRecord& r)
     else
         problem("the capture program %s cannot be started: %s\n", program, why);
 
-    const LocalTime& now = began;
-    int offset = now.utc_offset < 0 ? -now.utc_offset / 60 : now.utc_offset / 60;
-    say(*base, "local time: %02d:%02d:%02d %s (%c%02d%02d)\n", now.hour, now.minute, now.second, now.zone,
-        now.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60);
+    int offset = began.utc_offset < 0 ? -began.utc_offset / 60 : began.utc_offset / 60;
+    if (!began_read)
+        problem("the local time cannot be read\n");
+    else
+        say(*base, "local time: %02d:%02d:%02d %s (%c%02d%02d)\n", began.hour, began.minute, began.second,
+            began.zone, began.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60);
     if (base->zone_problem(why, sizeof why))
         problem("%s\n", why);
     say(*base, "window text: %s%s\n", r.time.text, r.time.is_window ? "" : ", handed on as given");
@@ -149,7 +152,8 @@ void launch(const RunRecord& r)
     if (left == 0)
         return say(*base, "launch: now (the launch moment %02d:%02d:%02d)\n", at.hour, at.minute, at.second);
     LocalTime then = {};
-    base->local_time(start + left, &then);
+    if (!base->local_time(start + left, &then) || !began_read)
+        return problem("when the launch comes cannot be told: the local time cannot be read\n");
     say(*base, "launch: %s at %02d:%02d:%02d, in %d h %d min %d s", then.day == began.day ? "today" : "tomorrow",
         then.hour, then.minute, then.second, (int)(left / 3600), (int)(left / 60 % 60), (int)(left % 60));
     if (then.hour != at.hour || then.minute != at.minute || then.second != at.second)
@@ -161,18 +165,16 @@ void launch(const RunRecord& r)
 
 void output_name(const RunRecord& r)
 {
-    char reasons[NAME_REASONS_CAP];
+    char reasons[NAME_REASONS_CAP], more[32] = ""; // fits: "; and ", ten digits and " more taken"
     int listed = capture_describe_passed(r.file_name, r.passed, *base, reasons, sizeof reasons);
     if (r.stored_as[0])
         say(*base, "%s\n", r.stored_as); // Windows: look-alikes took the place of characters
+    if (listed < r.passed.count)
+        (void)snprintf(more, sizeof more, "; and %d more taken", r.passed.count - listed);
     if (r.inv.fixed_name_pos)
         say(*base, "output name: %s, used as given (fn)\n", r.output_name);
-    else if (r.passed.count == 0)
-        say(*base, "output name: %s\n", r.output_name);
-    else if (listed == r.passed.count)
-        say(*base, "output name: %s (%s)\n", r.output_name, reasons);
     else
-        say(*base, "output name: %s (%s; and %d more taken)\n", r.output_name, reasons, r.passed.count - listed);
+        say(*base, r.passed.count ? "output name: %s (%s%s)\n" : "output name: %s\n", r.output_name, reasons, more);
 
     char dir[OUTPUT_NAME_CAP], shown[OUTPUT_NAME_CAP + 64], why[REASON_CAP];
     capture_output_dir(r.output_name, *base, dir);
@@ -191,7 +193,7 @@ int check_run(int argc, const char* const* argv, const Platform& os)
 {
     base = &os;
     start = os.clock_now();
-    os.local_time(start, &began);
+    began_read = os.local_time(start, &began);
     paused_ms = 0, held_len = 0, problems = 0;
     Platform check = os;
     check.clock_now = [] { return start + paused_ms / 1000; };
@@ -212,21 +214,20 @@ int check_run(int argc, const char* const* argv, const Platform& os)
     };
     check.write_progress = [](const char*, size_t) {};
 
-    const RunRecord& r = record;
     run_sequence(argc, argv, check, &record);
-    if (r.step > Step::PROGRAM_DIR)
-        say(*base, "program directory: %s\nsettings file: %s%s\n", r.program_dir, r.settings_path,
-            r.settings.encoding == SettingsRecord::BYTES ? "" : ", saved as UTF-16: read as its characters");
-    if (r.step > Step::SETTINGS)
-        settings(r.settings);
-    if (r.step >= Step::STOP)
-        instance(r);
-    if (r.step > Step::ARGUMENTS)
-        arguments(r);
-    if (r.step > Step::WAIT)
-        launch(r);
-    if (r.step > Step::OUTPUT_NAME)
-        output_name(r);
+    if (record.step > Step::PROGRAM_DIR)
+        say(*base, "program directory: %s\nsettings file: %s%s\n", record.program_dir, record.settings_path,
+            record.settings.encoding == SettingsRecord::BYTES ? "" : ", saved as UTF-16: read as its characters");
+    if (record.step > Step::SETTINGS)
+        settings(record.settings);
+    if (record.step >= Step::STOP)
+        instance(record);
+    if (record.step > Step::ARGUMENTS)
+        arguments(record);
+    if (record.step > Step::WAIT)
+        launch(record);
+    if (record.step > Step::OUTPUT_NAME)
+        output_name(record);
     os.write_out(held, held_len);
-    return r.refused ? 1 : problems ? 2 : 0;
+    return record.refused ? 1 : problems ? 2 : 0;
 }

@@ -16,6 +16,8 @@
 namespace {
 
 char stdout_buffer[STDOUT_BLOCK];
+// How often a pause that fails otherwise than by an interruption is tried.
+const int SLEEP_TRIES = 3;
 
 // --- Console
 
@@ -84,10 +86,13 @@ bool zone_problem(char* why, size_t why_cap)
 
 void sleep_ms(unsigned ms)
 {
-    // Interrupted, it sleeps what is left; failed otherwise, it has slept
-    // nothing, and the wait reads the clock again.
+    // Interrupted, it sleeps what is left. Failed otherwise, it has slept
+    // nothing: it tries again, a few times, for a pause others count on (the
+    // one after a stale instance was ended), then gives up without spinning;
+    // the wait reads the clock again.
     struct timespec left = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
-    while (SYS(nanosleep)(&left, &left) != 0 && errno == EINTR) {
+    int failed = 0;
+    while (SYS(nanosleep)(&left, &left) != 0 && (errno == EINTR || ++failed < SLEEP_TRIES)) {
     }
 }
 
@@ -110,9 +115,7 @@ bool file_exists(const char* path, char* why, size_t why_cap)
 int open_regular(const char* path, char* why, size_t why_cap)
 {
     // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
-    int fd = -1;
-    while ((fd = SYS(open)(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) < 0 && errno == EINTR) {
-    }
+    int fd = posix_open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         posix_error_text(errno, why, why_cap);
         return -1;
@@ -151,10 +154,10 @@ int loadable(const char* path)
 {
     char head[PATH_MAX + 3];
     for (int depth = 0; depth < 2; depth++) {
-        int fd = SYS(open)(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        int fd = posix_open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
             return errno;
-        ssize_t n = SYS(read)(fd, head, sizeof head - 1);
+        long n = posix_read_all(fd, head, sizeof head);
         int err = n < 0 ? errno : 0;
         (void)SYS(close)(fd);
         if (err)
@@ -163,7 +166,6 @@ int loadable(const char* path)
             return 0;
         if (n < 2 || head[0] != '#' || head[1] != '!')
             break;
-        head[n] = '\0';
         char* interpreter = head + 2 + strspn(head + 2, " \t");
         interpreter[strcspn(interpreter, " \t\n")] = '\0';
         if (SYS(access)(interpreter, X_OK) != 0)
@@ -213,6 +215,29 @@ bool can_create_in(const char* dir, char* why, size_t why_cap)
 void posix_error_text(int err, char* why, size_t why_cap)
 {
     (void)snprintf(why, why_cap, "%s", strerror(err));
+}
+
+int posix_open(const char* path, int flags)
+{
+    int fd = -1;
+    while ((fd = SYS(open)(path, flags)) < 0 && errno == EINTR) {
+    }
+    return fd;
+}
+
+long posix_read_all(int fd, char* buf, size_t cap)
+{
+    size_t n = 0;
+    while (n + 1 < cap) {
+        ssize_t got = SYS(read)(fd, buf + n, cap - 1 - n);
+        if (got == 0)
+            break;
+        if (got < 0 && errno != EINTR)
+            return -1;
+        n += got > 0 ? (size_t)got : 0;
+    }
+    buf[n] = '\0';
+    return (long)n;
 }
 
 void platform_console_init()

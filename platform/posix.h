@@ -23,3 +23,13 @@ int posix_held_reservation();
 
 /// Writes the text of the error number err into why (capacity why_cap).
 void posix_error_text(int err, char* why, size_t why_cap);
+
+/// Opens path with flags (no O_CREAT), made again when a signal cuts it
+/// short: a descriptor, or -1 with errno set.
+int posix_open(const char* path, int flags);
+
+/// Reads fd from where it stands into buf (capacity cap >= 1) until cap - 1
+/// bytes are read or the file ends, and ends them with a zero: the count,
+/// or -1 with errno set. A read cut short by a signal, or one that gives
+/// fewer bytes than asked, is followed by another.
+long posix_read_all(int fd, char* buf, size_t cap);

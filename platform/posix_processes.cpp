@@ -36,25 +36,20 @@ void proc_path(char (&out)[PROC_PATH_CAP], long pid, const char* name)
 }
 
 // Reads the start of /proc/<pid>/<name> into out, NUL-terminated: the count
-// of bytes read, or -1 with errno set. An interrupted call is made again.
+// of bytes read, or -1 with errno set. An interrupted call is made again,
+// and a read that gives less than asked is followed by another: a name read
+// in part would be another name.
 ssize_t proc_read(long pid, const char* name, char* out, size_t out_cap)
 {
     char path[PROC_PATH_CAP];
     proc_path(path, pid, name);
-    int fd = -1;
-    while ((fd = SYS(open)(path, O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
-    }
+    int fd = posix_open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    ssize_t n = -1;
-    while ((n = SYS(read)(fd, out, out_cap - 1)) < 0 && errno == EINTR) {
-    }
+    long n = posix_read_all(fd, out, out_cap);
     int err = errno;
     (void)SYS(close)(fd);
     errno = err;
-    if (n < 0)
-        return -1;
-    out[n] = '\0';
     return n;
 }
 

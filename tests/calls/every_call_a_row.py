@@ -1,0 +1,136 @@
+"""Every call the Linux platform files make to the C library goes through a
+row of the fault table (platform/posix_calls.h), called as SYS(f), so that
+the fault sweep (tests/unit/fault_sweep_posix_test.cpp) can make it fail.
+
+Fails on an object file that refers to a function which is neither a row
+nor one of the pure functions below (formatting, strings, signal sets, the
+error number), nor the program's own; on one that calls a row's function
+directly, past the table; and when the rows differ from the functions the
+source files call through SYS (a row no file calls is dead; a file that
+calls SYS(f) for no row does not compile).
+
+usage: every_call_a_row.py NM ROWS_HEADER --objects O... --sources S... [--own O...]
+                           [--expect LABEL...]
+--own: further objects whose definitions count as the program's own.
+With --expect, the run passes only when exactly those findings are made,
+each "<symbol>:<kind>" (the check of the check); the rows are not counted."""
+
+import re
+import subprocess
+import sys
+
+# Functions that reach no system: they read and write memory they are given.
+PURE = {
+    "memcmp", "memcpy", "memmove", "memset", "memchr", "strlen", "strnlen", "strcmp", "strncmp", "strchr",
+    "strrchr", "strspn", "strcspn", "strstr", "strtol", "strtoul", "strtoll", "strtoull", "snprintf",
+    "vsnprintf", "strerror", "sigemptyset", "sigaddset", "sigdelset", "sigfillset", "sigismember",
+    "errno_location",  # errno
+    "stack_chk_fail", "stack_chk_guard",  # the stack protector
+}
+# Data the C library holds: the streams fwrite is given, the environment
+# posix_spawn hands on, the zone names tzset fills; and the table itself.
+DATA = {"stdout", "stderr", "stdin", "environ", "tzname", "platform_calls"}
+# What a sanitizer or coverage build adds.
+TOOL_PREFIXES = ("asan_", "ubsan_", "sanitizer_", "sancov_", "llvm_", "gcov_", "start___sancov", "stop___sancov")
+
+
+def base_name(symbol):
+    """A C library symbol as its function is named: without leading
+    underscores, a fortified variant's _chk, an ISO C variant's prefix."""
+    name = re.sub(r"^_+", "", symbol)
+    name = re.sub(r"^isoc(99|23)_", "", name)
+    if symbol.startswith("__") and name.endswith("_chk"):
+        name = name[: -len("_chk")]
+    return name
+
+
+def symbols(nm, obj, defined):
+    option = "--defined-only" if defined else "-u"
+    listing = subprocess.run([nm, option, obj], check=True, capture_output=True, text=True).stdout
+    names = set()
+    for line in listing.splitlines():
+        parts = line.split()
+        if parts and (defined or parts[0] in ("U", "u", "w")):
+            names.add(parts[-1])
+    return names
+
+
+def rows_of(header):
+    with open(header, encoding="utf-8") as f:
+        return re.findall(r"^\s*X\((\w+)\)", f.read(), re.M)
+
+
+def sys_calls(source):
+    """The rows a source file calls through SYS, outside its Windows parts."""
+    called, skipping = set(), []
+    with open(source, encoding="utf-8") as f:
+        for line in f:
+            directive = re.match(r"\s*#\s*(ifdef|ifndef|if|else|elif|endif)\b(.*)", line)
+            if directive:
+                word, rest = directive.groups()
+                if word in ("ifdef", "ifndef", "if"):
+                    # True: a Windows part; False: its Linux part; None: neither.
+                    windows = word != "ifndef" and "!" not in rest
+                    skipping.append(windows if "_WIN32" in rest else None)
+                elif word in ("else", "elif") and skipping and skipping[-1] is not None:
+                    skipping[-1] = not skipping[-1]
+                elif word == "endif" and skipping:
+                    skipping.pop()
+                continue
+            if not any(skipping):
+                called.update(re.findall(r"\bSYS\((\w+)\)", line))
+    return called
+
+
+def main(argv):
+    nm, header = argv[0], argv[1]
+    lists, key = {"--objects": [], "--sources": [], "--own": [], "--expect": []}, None
+    for arg in argv[2:]:
+        if arg in lists:
+            key = arg
+        elif key:
+            lists[key].extend(a for a in arg.split(";") if a)
+    objects, expect = lists["--objects"], lists["--expect"]
+    rows = set(rows_of(header))
+    own = set()
+    for obj in objects + lists["--own"]:
+        own |= symbols(nm, obj, True)
+
+    findings, report = set(), []
+    for obj in objects:
+        for symbol in sorted(symbols(nm, obj, False) - own):
+            name = base_name(symbol)
+            if name in rows:
+                kind = "direct"
+                why = "calls a row's function past the table: call it as SYS(%s)" % name
+            elif name in PURE or name in DATA or name.startswith(TOOL_PREFIXES):
+                continue
+            else:
+                kind = "no row"
+                why = "is no row of the fault table: add X(%s) to %s and call it as SYS(%s)" % (name, header, name)
+            findings.add("%s:%s" % (name, kind))
+            report.append("%s: %s %s" % (obj, symbol, why))
+
+    if expect:
+        if sorted(findings) != sorted(expect):
+            print("expected %s, found %s" % (sorted(expect), sorted(findings)))
+            print("\n".join(report))
+            return 1
+        print("the check finds %s" % ", ".join(sorted(findings)))
+        return 0
+
+    called = set()
+    for source in lists["--sources"]:
+        called |= sys_calls(source)
+    for name in sorted(rows - called):
+        report.append("row %s is called by no Linux platform file: take it out of %s" % (name, header))
+    for name in sorted(called - rows):
+        report.append("SYS(%s) has no row in %s" % (name, header))
+    print("\n".join(report) if report else
+          "%d rows, each called through the table; %d objects call nothing else of the system"
+          % (len(rows), len(objects)))
+    return 1 if report or not objects or not rows else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
