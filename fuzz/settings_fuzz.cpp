@@ -99,20 +99,24 @@ State model(const std::vector<std::string>& pieces, State s)
 
 // The record: one act for each piece beginning with I, M or @ up to the
 // mapping that matched, and the lines of the file.
-void check_record(const SettingsRecord& r, const std::vector<std::string>& pieces)
+void check_record(const SettingsRecord& r, const std::vector<std::string>& pieces, int32_t source_id)
 {
     int acts = 0, lines = 0;
     bool mapped = false;
     for (size_t i = 0; i < pieces.size(); i++) {
         const std::string& p = pieces[i];
         bool acting = !mapped && (p[0] == 'I' || p[0] == 'M' || p[0] == '@');
+        int32_t from = 0, to = 0;
+        bool maps = acting && p[0] == '@' && source_id > 0 && scan_pair(p.c_str() + 1, ',', 16, &from, &to) &&
+                    from == source_id;
         if (acting && (size_t)acts < SETTINGS_ACTS_KEPT) {
             const SettingsAct& a = r.act[acts];
             FUZZ_CHECK(a.line == lines + 1);
             FUZZ_CHECK(std::string(a.text, a.len) + (p.back() == '\n' ? "\n" : "") == p);
-            mapped = a.effect == SettingsAct::MAPPED;
-            FUZZ_CHECK(!mapped || r.mapped_line == a.line);
+            FUZZ_CHECK((a.effect == SettingsAct::MAPPED) == maps);
         }
+        FUZZ_CHECK(!maps || r.mapped_line == lines + 1);
+        mapped = mapped || maps;
         acts += acting;
         lines += p.back() == '\n' || i + 1 == pieces.size();
     }
@@ -146,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(got.source_id == want.source_id);
         FUZZ_CHECK(got.instance == want.instance);
         FUZZ_CHECK(m.lead == want.lead && m.trail == want.trail);
-        check_record(record, pieces);
+        check_record(record, pieces, start.source_id);
     }
     return 0;
 }
