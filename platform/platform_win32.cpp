@@ -289,10 +289,15 @@ bool can_run(const char* path, char* why, size_t why_cap)
     unsigned char head[4096];
     DWORD n = 0;
     BOOL read = SYS(ReadFile)(file, head, sizeof head, &n, nullptr);
+    DWORD err = read ? 0 : GetLastError();
     (void)SYS(CloseHandle)(file);
+    if (!read) { // a file that cannot be read is not thereby no program
+        error_text(err, why, why_cap);
+        return false;
+    }
     DWORD pe = n >= 0x40 ? (DWORD)head[0x3C] | (DWORD)head[0x3D] << 8 | (DWORD)head[0x3E] << 16 | (DWORD)head[0x3F] << 24
                          : 0;
-    bool program = read && n >= 0x40 && head[0] == 'M' && head[1] == 'Z' && pe + 4 <= n &&
+    bool program = n >= 0x40 && head[0] == 'M' && head[1] == 'Z' && pe <= n - 4 && // no sum to wrap round
                    memcmp(head + pe, "PE\0\0", 4) == 0;
     if (!program)
         (void)snprintf(why, why_cap, "it is no program this system can start");
