@@ -368,7 +368,8 @@ void sleep_ms(unsigned ms)
 // Looks at every other process of the image name in one snapshot and, with
 // end, ends each by force and waits for it to go. Counts in *found those it
 // ended (or, without end, could end); false when the snapshot cannot be
-// read whole, with the reason in why. *not_endable counts the others.
+// read whole, with the reason in why. *not_endable counts the others: those
+// it may not end, and those still there when the wait for their end ran out.
 bool look(const char* image, bool end, int* found, int* not_endable, char* why, size_t why_cap)
 {
     *found = *not_endable = 0;
@@ -388,13 +389,21 @@ bool look(const char* image, bool end, int* found, int* not_endable, char* why, 
         // As taskkill /F ends it: with the right to terminate it.
         HANDLE process = SYS(OpenProcess)(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         DWORD err = process ? 0 : GetLastError();
+        // TerminateProcess may succeed on a process it does not end (a
+        // 64-bit one, for a 32-bit run on some systems): only its end tells.
+        // A wait that fails leaves that to the table, read again.
+        bool stays = false;
         if (process && end && SYS(TerminateProcess)(process, 1))
-            (void)SYS(WaitForSingleObject)(process, END_WAIT_MS);
+            stays = SYS(WaitForSingleObject)(process, END_WAIT_MS) == WAIT_TIMEOUT;
         else if (process && end)
             err = GetLastError();
         if (process)
             (void)SYS(CloseHandle)(process);
-        if (err == 0)
+        if (stays) {
+            if (!*not_endable)
+                (void)snprintf(why, why_cap, "it still runs after it was ended");
+            (*not_endable)++;
+        } else if (err == 0)
             (*found)++;
         else if (err != ERROR_INVALID_PARAMETER) { // that one has ended meanwhile
             if (!*not_endable)
@@ -433,6 +442,8 @@ StopResult end_image(const char* image, int* ended, char* why, size_t why_cap)
     if (!look(image, false, &left, &not_endable, why, why_cap))
         return STOP_CANNOT_TELL;
     if (left || not_endable) {
+        // As many as still run were not ended, as far as anyone can tell.
+        *ended = *ended > left ? *ended - left : 0;
         (void)snprintf(why, why_cap, "it still runs after it was ended");
         return STOP_NOT_ALL_ENDED;
     }
