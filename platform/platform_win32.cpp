@@ -506,11 +506,17 @@ int start_directly(const char* text)
     (void)SYS(CloseHandle)(pi.hThread);
     DWORD code = (DWORD)-1;
     // A wait that fails otherwise than by the program's end is made again.
-    for (int tries = 0; tries < 3; tries++)
-        if (SYS(WaitForSingleObject)(pi.hProcess, INFINITE) == WAIT_OBJECT_0)
-            break;
-    if (!SYS(GetExitCodeProcess)(pi.hProcess, &code) || code == STILL_ACTIVE)
+    DWORD waited = WAIT_FAILED;
+    for (int tries = 0; tries < 3 && waited != WAIT_OBJECT_0; tries++)
+        waited = SYS(WaitForSingleObject)(pi.hProcess, INFINITE);
+    // The program ran: a status that cannot be had is said, never taken
+    // for one the program gave.
+    if (waited != WAIT_OBJECT_0 || !SYS(GetExitCodeProcess)(pi.hProcess, &code)) {
+        char why[REASON_CAP];
+        error_text(GetLastError(), why, sizeof why);
+        tell_error("cannot tell how '%.*s' ended: %s\n", text, why);
         code = (DWORD)-1;
+    }
     (void)SYS(CloseHandle)(pi.hProcess);
     return (int)code;
 }
