@@ -587,6 +587,11 @@ Reservation reserve_name(const char* name, char* why, size_t why_cap)
         // Held by a run of another user, whose object this one may not open.
         if (err == ERROR_ACCESS_DENIED)
             return RESERVATION_TAKEN;
+        // Local\ only where this system has no Global\ namespace: after any
+        // other failure a Local\ mutex would never meet the Global\ one
+        // another run may hold, and the name would be handed over twice.
+        if (err != ERROR_PATH_NOT_FOUND)
+            break;
     }
     error_text(err, why, why_cap);
     return RESERVATION_UNAVAILABLE;
