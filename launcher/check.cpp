@@ -13,6 +13,7 @@
 namespace {
 
 const size_t NAME_REASONS_CAP = 400; // the names passed over that the report lists
+const char NO_LOCAL_TIME[] = "the system's clock or time zone cannot be read";
 
 struct CheckState {
     const Platform* base;
@@ -204,10 +205,13 @@ void arguments(const RunRecord& r)
         problem(what, why);
 
     LocalTime now = {};
-    os.local_time(state.start, &now);
-    int offset = now.utc_offset < 0 ? -now.utc_offset / 60 : now.utc_offset / 60;
-    say(os, "local time: %02d:%02d:%02d %s (%c%02d%02d)\n", now.hour, now.minute, now.second, now.zone,
-        now.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60);
+    if (os.local_time(state.start, &now)) {
+        int offset = now.utc_offset < 0 ? -now.utc_offset / 60 : now.utc_offset / 60;
+        say(os, "local time: %02d:%02d:%02d %s (%c%02d%02d)\n", now.hour, now.minute, now.second, now.zone,
+            now.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60);
+    } else {
+        problem("the local time cannot be told", NO_LOCAL_TIME);
+    }
     if (os.zone_problem(why, sizeof why)) {
         state.problems++;
         say(os, "problem: %s\n", why);
@@ -230,8 +234,8 @@ void launch(const RunRecord& r)
     if (left == 0)
         return say(os, "launch: now (the launch moment %02d:%02d:%02d)\n", at.hour, at.minute, at.second);
     LocalTime now = {}, then = {};
-    os.local_time(state.start, &now);
-    os.local_time(clock_now(), &then);
+    if (!os.local_time(state.start, &now) || !os.local_time(clock_now(), &then))
+        return problem("the launch moment cannot be told", NO_LOCAL_TIME);
     say(os, "launch: %s at %02d:%02d:%02d, in %d h %d min %d s", then.day == now.day ? "today" : "tomorrow",
         then.hour, then.minute, then.second, (int)(left / 3600), (int)(left / 60 % 60), (int)(left % 60));
     if (then.hour != at.hour || then.minute != at.minute || then.second != at.second)
