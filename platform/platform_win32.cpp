@@ -325,10 +325,15 @@ bool can_run(const char* path, char* why, size_t why_cap)
     unsigned char head[4096];
     DWORD n = 0;
     BOOL read = SYS(ReadFile)(file, head, sizeof head, &n, nullptr);
+    DWORD err = read ? 0 : GetLastError();
     (void)SYS(CloseHandle)(file);
+    if (!read) { // a file that cannot be read is not thereby no program
+        error_text(err, why, why_cap);
+        return false;
+    }
     DWORD pe = n >= 0x40 ? (DWORD)head[0x3C] | (DWORD)head[0x3D] << 8 | (DWORD)head[0x3E] << 16 | (DWORD)head[0x3F] << 24
                          : 0;
-    bool program = read && n >= 0x40 && head[0] == 'M' && head[1] == 'Z' && pe + 4 <= n &&
+    bool program = n >= 0x40 && head[0] == 'M' && head[1] == 'Z' && pe <= n - 4 && // no sum to wrap round
                    memcmp(head + pe, "PE\0\0", 4) == 0;
     if (!program)
         (void)snprintf(why, why_cap, "it is no program this system can start");
@@ -399,7 +404,8 @@ void sleep_ms(unsigned ms)
 // Looks at every other process of the image name in one snapshot and, with
 // end, ends each by force and waits for it to go. Counts in *found those it
 // ended (or, without end, could end); false when the snapshot cannot be
-// read whole, with the reason in why. *not_endable counts the others.
+// read whole, with the reason in why. *not_endable counts the others: those
+// it may not end, and those still there when the wait for their end ran out.
 bool look(const char* image, bool end, int* found, int* not_endable, char* why, size_t why_cap)
 {
     *found = *not_endable = 0;
@@ -419,13 +425,21 @@ bool look(const char* image, bool end, int* found, int* not_endable, char* why, 
         // As taskkill /F ends it: with the right to terminate it.
         HANDLE process = SYS(OpenProcess)(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         DWORD err = process ? 0 : GetLastError();
+        // TerminateProcess may succeed on a process it does not end (a
+        // 64-bit one, for a 32-bit run on some systems): only its end tells.
+        // A wait that fails leaves that to the table, read again.
+        bool stays = false;
         if (process && end && SYS(TerminateProcess)(process, 1))
-            (void)SYS(WaitForSingleObject)(process, END_WAIT_MS);
+            stays = SYS(WaitForSingleObject)(process, END_WAIT_MS) == WAIT_TIMEOUT;
         else if (process && end)
             err = GetLastError();
         if (process)
             (void)SYS(CloseHandle)(process);
-        if (err == 0)
+        if (stays) {
+            if (!*not_endable)
+                (void)snprintf(why, why_cap, "it still runs after it was ended");
+            (*not_endable)++;
+        } else if (err == 0)
             (*found)++;
         else if (err != ERROR_INVALID_PARAMETER) { // that one has ended meanwhile
             if (!*not_endable)
@@ -464,6 +478,8 @@ StopResult end_image(const char* image, int* ended, char* why, size_t why_cap)
     if (!look(image, false, &left, &not_endable, why, why_cap))
         return STOP_CANNOT_TELL;
     if (left || not_endable) {
+        // As many as still run were not ended, as far as anyone can tell.
+        *ended = *ended > left ? *ended - left : 0;
         (void)snprintf(why, why_cap, "it still runs after it was ended");
         return STOP_NOT_ALL_ENDED;
     }
@@ -526,11 +542,17 @@ int start_directly(const char* text)
     (void)SYS(CloseHandle)(pi.hThread);
     DWORD code = (DWORD)-1;
     // A wait that fails otherwise than by the program's end is made again.
-    for (int tries = 0; tries < 3; tries++)
-        if (SYS(WaitForSingleObject)(pi.hProcess, INFINITE) == WAIT_OBJECT_0)
-            break;
-    if (!SYS(GetExitCodeProcess)(pi.hProcess, &code) || code == STILL_ACTIVE)
+    DWORD waited = WAIT_FAILED;
+    for (int tries = 0; tries < 3 && waited != WAIT_OBJECT_0; tries++)
+        waited = SYS(WaitForSingleObject)(pi.hProcess, INFINITE);
+    // The program ran: a status that cannot be had is said, never taken
+    // for one the program gave.
+    if (waited != WAIT_OBJECT_0 || !SYS(GetExitCodeProcess)(pi.hProcess, &code)) {
+        char why[REASON_CAP];
+        error_text(GetLastError(), why, sizeof why);
+        tell_error("cannot tell how '%.*s' ended: %s\n", text, why);
         code = (DWORD)-1;
+    }
     (void)SYS(CloseHandle)(pi.hProcess);
     return (int)code;
 }
@@ -601,6 +623,11 @@ Reservation reserve_name(const char* name, char* why, size_t why_cap)
         // Held by a run of another user, whose object this one may not open.
         if (err == ERROR_ACCESS_DENIED)
             return RESERVATION_TAKEN;
+        // Local\ only where this system has no Global\ namespace: after any
+        // other failure a Local\ mutex would never meet the Global\ one
+        // another run may hold, and the name would be handed over twice.
+        if (err != ERROR_PATH_NOT_FOUND)
+            break;
     }
     error_text(err, why, why_cap);
     return RESERVATION_UNAVAILABLE;

@@ -31,6 +31,27 @@ add_test(NAME windows_imports
           -P ${CMAKE_CURRENT_SOURCE_DIR}/wine/check_imports.cmake)
 set_tests_properties(windows_imports PROPERTIES TIMEOUT 60)
 
+# Every system call of the Windows platform files goes through the fault
+# table (platform/win32_calls.h). The second test shows on a sample that
+# calls past it that the check finds both kinds: a row called directly, and
+# a call with no row.
+set(no_direct_calls_check ${CMAKE_CURRENT_SOURCE_DIR}/faults/no_direct_calls_win32.cmake)
+add_library(direct_call_sample OBJECT faults/direct_call_sample_win32.cpp)
+add_test(NAME no_direct_calls_win32
+  COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:quellatorbin_core>"
+          "-DCHECKED=platform_win32.cpp;clock.cpp" -DROWS=${PROJECT_SOURCE_DIR}/platform/win32_calls.h
+          -P ${no_direct_calls_check})
+add_test(NAME no_direct_calls_win32_check_finds_them
+  COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:direct_call_sample>"
+          -DCHECKED=direct_call_sample_win32.cpp -DROWS=${PROJECT_SOURCE_DIR}/platform/win32_calls.h
+          "-DEXPECT=CloseHandle;GetTickCount" -P ${no_direct_calls_check})
+set_tests_properties(no_direct_calls_win32 no_direct_calls_win32_check_finds_them PROPERTIES TIMEOUT 60)
+
+# Every single fault of the fault table in whole runs (fault_sweep_win32_test.cpp).
+add_isolated_test(fault_sweep_win32 ${QB_RUN_TARGET} $<TARGET_FILE:unit_tests> --gtest_filter=FaultSweepWin32.*)
+set_tests_properties(fault_sweep_win32 PROPERTIES TIMEOUT 600)
+list(APPEND wine_tests fault_sweep_win32)
+
 add_isolated_test(e2e_wine ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/test_wine_e2e.py
                   ${QB_WINE_RUN} $<TARGET_FILE:quellatorbin> $<TARGET_FILE:standin> $<TARGET_FILE:argv_probe>)
 set_tests_properties(e2e_wine PROPERTIES TIMEOUT 900)
@@ -44,4 +65,4 @@ list(APPEND wine_tests e2e_wine cmdline_differential)
 math(EXPR wine_bits "${CMAKE_SIZEOF_VOID_P} * 8")
 set_tests_properties(${wine_tests} PROPERTIES RESOURCE_LOCK wine LABELS wine
                      ENVIRONMENT "QB_WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix;QB_WINE_BITS=${wine_bits}")
-set_tests_properties(unit_tests e2e_wine cmdline_differential PROPERTIES FIXTURES_REQUIRED wine)
+set_tests_properties(unit_tests fault_sweep_win32 e2e_wine cmdline_differential PROPERTIES FIXTURES_REQUIRED wine)
