@@ -132,12 +132,12 @@ void arguments(const RunRecord& r)
     else
         problem("the capture program %s cannot be started: %s\n", program, why);
 
-    int offset = began.utc_offset < 0 ? -began.utc_offset / 60 : began.utc_offset / 60;
+    int minutes = (began.utc_offset < 0 ? -began.utc_offset : began.utc_offset) / 60; // east of UTC, or west
     if (!began_read)
         problem("the local time cannot be read\n");
     else
         say(*base, "local time: %02d:%02d:%02d %s (%c%02d%02d)\n", began.hour, began.minute, began.second,
-            began.zone, began.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60);
+            began.zone, began.utc_offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
     if (base->zone_problem(why, sizeof why))
         problem("%s\n", why);
     say(*base, "window text: %s%s\n", r.time.text, r.time.is_window ? "" : ", handed on as given");
