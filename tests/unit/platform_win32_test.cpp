@@ -38,36 +38,58 @@ TEST(PlatformWin32, TimeZonesTheCRuntimeReadsAsAsked)
     _putenv_s("TZ", "");
 }
 
-// A program file begins "MZ" and names its PE header; a stub of four bytes
-// or a directory is none.
+// "MZ", then zeros up to the header's offset at 0x3C, the offset, and tail.
+std::string program_head(unsigned long pe_offset, const std::string& tail)
+{
+    std::string bytes = "MZ" + std::string(0x3A, '\0');
+    for (int i = 0; i < 4; i++)
+        bytes += (char)(pe_offset >> (8 * i) & 0xFF);
+    return bytes + tail;
+}
+
+// A program file begins "MZ" and names its PE header, which the check reads
+// within the first 4096 bytes, never outside them, whatever offset the file
+// gives; a stub of four bytes or a directory is no program.
 TEST(PlatformWin32, ProgramsThisSystemCanStart)
 {
     const std::string dir = temp_dir_make();
     ASSERT_FALSE(dir.empty());
-    const std::string stub = dir + "zarnivek5.exe";
-    FILE* f = fopen(stub.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite("MZ\x90\0", 1, 4, f);
-    fclose(f);
+    const std::string PE("PE\0\0", 4), file = dir + "zarnivek5.exe";
+    const char* const NO = "it is no program this system can start";
     char self[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
     const struct {
+        const char* name;
+        std::string bytes; // written to file; "": the path itself
         std::string path;
-        const char* why; // nullptr: it can be started
+        const char* why;   // nullptr: a program
     } cases[] = {
-        {self, nullptr},
-        {stub, "it is no program this system can start"},
-        {dir, "it is a directory"},
+        {"this test", "", self, nullptr},
+        {"a directory", "", dir, "it is a directory"},
+        {"header right after the offset", program_head(0x40, PE), file, nullptr},
+        {"a stub of four bytes", std::string("MZ\x90\0", 4), file, NO},
+        {"header past what was read", program_head(0x1000, PE), file, NO},
+        {"offset that wraps round, 4 below 2^32", program_head(0xFFFFFFFC, PE), file, NO},
+        {"offset that wraps round, 2 below 2^32", program_head(0xFFFFFFFE, PE), file, NO},
+        {"header cut short", program_head(0x40, "PE"), file, NO},
+        {"no MZ", "ZM" + program_head(0x40, PE).substr(2), file, NO},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.bytes.empty()) {
+            FILE* f = fopen(c.path.c_str(), "wb");
+            ASSERT_TRUE(f);
+            ASSERT_EQ(fwrite(c.bytes.data(), 1, c.bytes.size(), f), c.bytes.size());
+            ASSERT_EQ(fclose(f), 0);
+        }
         char why[REASON_CAP] = "";
-        EXPECT_EQ(platform_os.can_run(c.path.c_str(), why, sizeof why), c.why == nullptr) << c.path;
-        EXPECT_STREQ(c.why ? why : "", c.why ? c.why : "") << c.path;
+        EXPECT_EQ(platform_os.can_run(c.path.c_str(), why, sizeof why), c.why == nullptr);
+        EXPECT_STREQ(why, c.why ? c.why : "");
     }
     char why[REASON_CAP] = "";
     EXPECT_FALSE(platform_os.can_run((dir + "missing.exe").c_str(), why, sizeof why));
     EXPECT_NE(why[0], '\0');
-    temp_remove_file(stub);
+    temp_remove_file(file);
     temp_remove_dir(dir);
 }
 
