@@ -5,6 +5,7 @@
 #include "timing/wait.h"
 
 const int DAY = 24 * 3600;
+const unsigned long UNREAD_MAX_MS = 3600 * 1000UL; // the wait's pauses with no reading of the clock
 const int HALF_DAY = DAY / 2;
 
 // A time of day in seconds since midnight, and how far `to` lies after
@@ -43,6 +44,7 @@ bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTim
 {
     LocalTime now = {};
     bool read = read_clock(os, &now);
+    unsigned long unread_ms = read ? 0 : 1000;
     WaitStep step = read ? timing_wait_step(nullptr, now, at) : WaitStep{WaitStep::WAIT, 1000, 0};
     while (step.verdict == WaitStep::WAIT) {
         if (step.countdown > 0)
@@ -51,8 +53,16 @@ bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTim
             progress(os, "Please wait...    \r");
         os.sleep_ms(step.pause_ms);
         LocalTime next = {};
-        if (!read_clock(os, &next))
-            continue; // no reading: the same step again
+        if (!read_clock(os, &next)) {
+            // No reading: the same step again; a clock that cannot be read for
+            // an hour of pauses can time nothing, and the capture program is
+            // started rather than never.
+            unread_ms += step.pause_ms;
+            if (unread_ms >= UNREAD_MAX_MS)
+                step.verdict = WaitStep::GO;
+            continue;
+        }
+        unread_ms = 0;
         *before = now;
         now = next;
         step = timing_wait_step(read ? before : nullptr, now, at);

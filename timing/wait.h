@@ -33,7 +33,9 @@ WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const L
 /// Waits as timing_wait_step decides, reading the clock again after every
 /// pause, writing a progress line before every pause, and blanks the line
 /// with 22 blanks and a carriage return at the end. A reading that fails
-/// counts as none: the pause is made again. Returns true at the launch
+/// counts as none: the pause is made again; after an hour of pauses with
+/// no reading the launch comes at once (so no wait, nor a check's, goes on
+/// for ever). Returns true at the launch
 /// moment; false when the clock jumped past the whole window, with the two
 /// readings in *before and *after.
 bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTime* before, LocalTime* after);

@@ -140,4 +140,15 @@ TEST(Wait, StartedAfterTheLaunchMinuteWaitsForTheNextDay)
     EXPECT_EQ(fake.out.substr(fake.out.size() - BLANKING.size()), BLANKING);
 }
 
+// A clock that cannot be read times nothing: after an hour of pauses without
+// a reading the launch comes, never a wait without end.
+TEST(Wait, AClockThatCannotBeReadEndsTheWaitAfterAnHour)
+{
+    Platform os = fake_platform();
+    os.local_time = [](int64_t, LocalTime*) { return false; };
+    LocalTime before, after;
+    EXPECT_TRUE(timing_wait_for_launch(LaunchMoment{20, 59, 40}, os, &before, &after));
+    EXPECT_EQ(fake.sleeps.size(), 3599u);
+}
+
 } // namespace
