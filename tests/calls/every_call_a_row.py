@@ -30,8 +30,10 @@ PURE = {
 # Data the C library holds: the streams fwrite is given, the environment
 # posix_spawn hands on, the zone names tzset fills; and the table itself.
 DATA = {"stdout", "stderr", "stdin", "environ", "tzname", "platform_calls"}
-# What a sanitizer or coverage build adds.
-TOOL_PREFIXES = ("asan_", "ubsan_", "sanitizer_", "sancov_", "llvm_", "gcov_", "start___sancov", "stop___sancov")
+# What a sanitizer or coverage build adds (UBSan's check of the types of
+# functions called through pointers refers to the C++ ABI's type information).
+TOOL_PREFIXES = ("asan_", "ubsan_", "sanitizer_", "sancov_", "llvm_", "gcov_", "start___sancov", "stop___sancov",
+                 "ZTVN10__cxxabiv1", "ZTIN10__cxxabiv1")
 
 
 def base_name(symbol):
