@@ -72,25 +72,20 @@ void keep_passed(NamesPassed* passed, NamesPassed::Why why)
 bool take_name(const char* candidate, const Platform& os, NamesPassed* passed, bool* unknown, char* why,
                size_t why_cap)
 {
-    *unknown = false;
     why[0] = '\0';
     bool exists = os.file_exists(candidate, why, why_cap);
-    Reservation r = exists || why[0] ? RESERVATION_UNAVAILABLE : os.reserve_name(candidate, why, why_cap);
-    if (!exists && !why[0] && r == RESERVED)
-        exists = os.file_exists(candidate, why, why_cap);
-    if (why[0]) {
+    Reservation r = RESERVATION_UNAVAILABLE;
+    if (!exists && !why[0]) {
+        r = os.reserve_name(candidate, why, why_cap);
         if (r == RESERVED)
+            exists = os.file_exists(candidate, why, why_cap);
+        if (r == RESERVED && (exists || why[0]))
             os.release_name();
-        *unknown = true;
-        return false;
     }
-    if (exists || r == RESERVATION_TAKEN) {
-        if (r == RESERVED)
-            os.release_name();
+    *unknown = why[0] != '\0';
+    if (!*unknown && (exists || r == RESERVATION_TAKEN))
         keep_passed(passed, exists ? NamesPassed::EXISTS : NamesPassed::RESERVED);
-        return false;
-    }
-    return true;
+    return !*unknown && !exists && r != RESERVATION_TAKEN;
 }
 
 } // namespace
@@ -149,13 +144,14 @@ bool capture_candidate(const char* file_arg, int n, const Platform& os, char* ou
     return len >= 0 && (size_t)len < out_cap;
 }
 
-void capture_output_dir(const char* name, const Platform& os, char* dir)
+bool capture_output_dir(const char* name, const Platform& os, char* dir)
 {
     const char* sep = text_last_of(name, os.path_separators, os.is_lead_byte);
     bool drive = !sep && strchr(os.path_separators, '\\') && name[0] && name[1] == ':';
     size_t len = sep ? (size_t)(sep - name) + 1 : drive ? 2 : 0; // fits: a name fits OUTPUT_NAME_CAP
     memcpy(dir, name, len);
     dir[len] = '\0';
+    return drive;
 }
 
 int capture_describe_passed(const char* file_arg, const NamesPassed& passed, const Platform& os, char* out,
@@ -184,13 +180,11 @@ NamePick capture_pick_output_name(const char* file_arg, bool fixed, const Platfo
     why[0] = '\0';
     if (out_cap > 0)
         out[0] = '\0';
-    if (!capture_candidate(file_arg, 0, os, out, out_cap))
-        return NAME_NONE_FREE;
-    if (fixed)
-        return NAME_PICKED;
     for (int n = 0; n < INT_MAX; n++) {
         if (!capture_candidate(file_arg, n, os, out, out_cap))
             return NAME_NONE_FREE;
+        if (fixed)
+            return NAME_PICKED; // the file argument, as given
         char stored[OUTPUT_NAME_CAP];
         if (!os.store_name(out, stored, sizeof stored, why, why_cap))
             return NAME_CANNOT_STORE;

@@ -68,8 +68,9 @@ int capture_describe_passed(const char* file_arg, const NamesPassed& passed, con
 /// Writes the directory a file of the output name lands in into dir
 /// (capacity OUTPUT_NAME_CAP): up to and including its last separator; ""
 /// for the current directory; on Windows "C:" for a name after a drive
-/// letter alone ("C:rec.ts" lands in that drive's current directory).
-void capture_output_dir(const char* name, const Platform& os, char* dir);
+/// letter alone ("C:rec.ts" lands in that drive's current directory), and
+/// then returns true.
+bool capture_output_dir(const char* name, const Platform& os, char* dir);
 
 /// What became of choosing an output name.
 enum NamePick {

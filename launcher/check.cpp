@@ -75,7 +75,7 @@ void act(const SettingsAct& a)
 // of remarks between them, and what a mapping that matched left unread.
 void settings(const SettingsRecord& s)
 {
-    int kept = s.acts < (int)SETTINGS_ACTS_KEPT ? s.acts : (int)SETTINGS_ACTS_KEPT, next = 1;
+    int kept = s.kept, next = 1;
     for (int i = 0; i < kept; i++) {
         const SettingsAct& a = s.act[i];
         lines(next, a.line - 1, "line %d: remark\n", "lines %d to %d: remarks\n");
@@ -121,7 +121,7 @@ void instance(const RunRecord& r)
 void arguments(const RunRecord& r)
 {
     int32_t given = r.inv.source_id; // before a mapping that matched
-    for (int i = 0; i < r.settings.acts && i < (int)SETTINGS_ACTS_KEPT; i++)
+    for (int i = 0; i < r.settings.kept; i++)
         given = r.settings.act[i].effect == SettingsAct::MAPPED ? r.settings.act[i].source_before : given;
     say(*base, given == r.inv.source_id ? "source id: %X\n" : "source id: %X (the argument gave %X)\n",
         (unsigned)r.inv.source_id, (unsigned)given);
@@ -177,8 +177,7 @@ void output_name(const RunRecord& r)
         say(*base, r.passed.count ? "output name: %s (%s%s)\n" : "output name: %s\n", r.output_name, reasons, more);
 
     char dir[OUTPUT_NAME_CAP], shown[OUTPUT_NAME_CAP + 64], why[REASON_CAP];
-    capture_output_dir(r.output_name, *base, dir);
-    bool drive = dir[0] && dir[strlen(dir) - 1] == ':';
+    bool drive = capture_output_dir(r.output_name, *base, dir);
     (void)snprintf(shown, sizeof shown, drive ? "the current directory of drive %s" : dir[0] ? "%s" : "the current directory%s",
                    dir);
     if (base->can_create_in(dir, why, sizeof why))

@@ -84,7 +84,9 @@ bool zone_problem(char* why, size_t why_cap)
     return true;
 }
 
-void sleep_ms(unsigned ms)
+} // namespace
+
+void posix_sleep_ms(unsigned ms)
 {
     // Interrupted, it sleeps what is left. Failed otherwise, it has slept
     // nothing: it tries again, a few times, for a pause others count on (the
@@ -95,6 +97,8 @@ void sleep_ms(unsigned ms)
     while (SYS(nanosleep)(&left, &left) != 0 && (errno == EINTR || ++failed < SLEEP_TRIES)) {
     }
 }
+
+namespace {
 
 // --- Files
 
@@ -281,7 +285,7 @@ const Platform platform_os = {
     clock_now,          // clock_now
     clock_local_time,   // local_time
     zone_problem,       // zone_problem
-    sleep_ms,           // sleep_ms
+    posix_sleep_ms,     // sleep_ms
     posix_image_state,  // image_state
     posix_end_image,    // end_image
     posix_run_command,  // run_command

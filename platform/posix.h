@@ -21,6 +21,9 @@ void posix_release_name();
 /// The descriptor of the reservation this run holds, -1 when none.
 int posix_held_reservation();
 
+/// Pauses for ms milliseconds (the table's sleep_ms).
+void posix_sleep_ms(unsigned ms);
+
 /// Writes the text of the error number err into why (capacity why_cap).
 void posix_error_text(int err, char* why, size_t why_cap);
 

@@ -20,7 +20,7 @@ const size_t STAT_HEAD_CAP = 512; // the head of /proc/<pid>/stat, up to its sta
 // After SIGKILL, how often and how long apart the table is read again
 // until none of the name runs: a second at most.
 const int RECHECKS = 20;
-const long RECHECK_NS = 50 * 1000000L;
+const unsigned RECHECK_MS = 50;
 
 // What a look over the process table found of one image name.
 struct Scan {
@@ -178,10 +178,8 @@ StopResult posix_end_image(const char* image, int* ended, char* why, size_t why_
     // of the name runs, for a second at most.
     for (int i = 0; s.found && !s.not_endable && !s.unknown && i < RECHECKS; i++) {
         s = scan(image, false);
-        if (s.found) {
-            struct timespec pause = {0, RECHECK_NS};
-            (void)SYS(nanosleep)(&pause, nullptr);
-        }
+        if (s.found)
+            posix_sleep_ms(RECHECK_MS);
     }
     if (s.not_endable) {
         posix_error_text(s.denied, why, why_cap);

@@ -211,14 +211,13 @@ void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins,
             a.margins = *margins;
             if (a.effect == SettingsAct::MAPPED)
                 record->mapped_line = line;
-            if ((size_t)record->acts < SETTINGS_ACTS_KEPT)
-                record->act[record->acts] = a;
+            if ((size_t)record->kept < SETTINGS_ACTS_KEPT)
+                record->act[record->kept++] = a;
             record->acts++;
         }
         if (!ends_line)
             continue;
-        int kept = record->acts < (int)SETTINGS_ACTS_KEPT ? record->acts : (int)SETTINGS_ACTS_KEPT;
-        for (int i = kept; i > 0 && record->act[i - 1].line == line; i--) {
+        for (int i = record->kept; i > 0 && record->act[i - 1].line == line; i--) {
             record->act[i - 1].line_chars = chars;
             record->act[i - 1].line_pieces = pieces;
         }

@@ -45,6 +45,7 @@ struct SettingsRecord {
     enum Encoding { BYTES, UTF16_LE, UTF16_BE } encoding;
     SettingsAct act[SETTINGS_ACTS_KEPT];
     int acts;          // how many acted or should have, kept or not
+    int kept;          // of them, those in act[]
     int lines;         // the lines of the file (a last one without a line feed too)
     int mapped_line;   // the line of the mapping that matched; 0: none did
     bool rest_unread;  // that line goes on after the mapping

@@ -36,6 +36,12 @@ struct Row {
 };
 
 const long long H = 3600;
+// What every report begins with, and what a run of "2100" at noon shows
+// between its instance and its output name.
+#define HEAD "program directory: /fake/\nsettings file: /fake/quellatorbin.ini\n"
+#define NOON_2100                                                                                               \
+    "source id: 1\ncapture program: /fake/zarnivek.exe\nlocal time: 12:00:00 UTC (+0000)\n"                        \
+    "window text: 2100, handed on as given\nlaunch: now, with no wait\n"
 
 const Row ROWS[] = {
     // On 2026-03-29 Berlin's clock goes from 02:00 to 03:00: the wait is an
@@ -48,8 +54,7 @@ const Row ROWS[] = {
              fake.existing.insert("News(" + std::to_string(n) + ").ts");
      },
      0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "line 1: remark\n"
      "line 2: \"I1\": instance number 2 -> 1\n"
      "line 3, piece 1: \"M10,5 \\\"a\\\\b\\\" an\": margins 10 s early, 5 s late\n"
@@ -84,8 +89,7 @@ const Row ROWS[] = {
          fake.cannot_create = "No such file or directory";
      },
      2,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "lines 1 to 2: remarks\n"
      "instance number 3: image name zarnivek3.exe, which does not run now\n"
      "source id: 1\n"
@@ -99,8 +103,7 @@ const Row ROWS[] = {
      "/fake/zarnivek3.exe \"x/y.ts\" @1 21:00:00-21:30:00\n"},
     {"a mapping never considered, a fixed name, no wait", "@FFFFFFFF,1\n;\n", {"a b.ts", "@-1", "2100", "fn"}, 12 * H,
      nullptr, nullptr, 0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "line 1: \"@FFFFFFFF,1\": a mapping, not considered: the source id is FFFFFFFF, not above 0\n"
      "line 2: remark\n"
      "instance number 0: image name zarnivek.exe, which does not run now\n"
@@ -113,25 +116,21 @@ const Row ROWS[] = {
      "output directory: the current directory\n"
      "/fake/zarnivek.exe \"a b.ts\" @FFFFFFFF 2100\n"},
     {"a stop request", REMARKS, {"stop", "I1"}, 12 * H, nullptr, nullptr, 0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "lines 1 to 2: remarks\n"
      "instance number 1: image name zarnivek1.exe, which does not run now: the stop request would end nothing\n"},
     {"a stop request for an instance that runs", "", {"stop"}, 12 * H, nullptr,
      [] { fake.running.insert("zarnivek.exe"); }, 0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "instance number 0: image name zarnivek.exe, which runs now: the stop request would end it\n"},
     {"a refusal", REMARKS, {"rec.ts", "@1", "24:30-25:00"}, 12 * H, nullptr, nullptr, 1,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "lines 1 to 2: remarks\n"
      "instance number 0: image name zarnivek.exe, which does not run now\n"
      "Bad time argument '24:30-25:00': the clock never shows its start\n"},
     {"a settings file that cannot be read", "", {"rec.ts", "@1", "2100"}, 12 * H, nullptr,
      [] { fake.files.clear(); }, 1,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "Cannot open '/fake/quellatorbin.ini'\n"},
     // Each problem alone makes the status 2.
     {"another user's instance", "", {"rec.ts", "@1", "2100"}, 12 * H, nullptr,
@@ -140,39 +139,27 @@ const Row ROWS[] = {
          fake.not_endable.insert("zarnivek.exe");
      },
      2,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "problem: instance number 0: image name zarnivek.exe runs now as another user, and a run cannot end it "
      "(Operation not permitted)\n"
-     "source id: 1\n"
-     "capture program: /fake/zarnivek.exe\n"
-     "local time: 12:00:00 UTC (+0000)\n"
-     "window text: 2100, handed on as given\n"
-     "launch: now, with no wait\n"
+     NOON_2100
      "output name: rec.ts\n"
      "output directory: the current directory\n"
      "/fake/zarnivek.exe \"rec.ts\" @1 2100\n"},
     {"a process table that cannot be read", "", {"stop"}, 12 * H, nullptr, [] { fake.scan_fails = true; }, 2,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "problem: instance number 0: whether image name zarnivek.exe runs now cannot be told (Too many open files)\n"},
     {"only the output directory missing", "", {"no/rec.ts", "@1", "2100"}, 12 * H, nullptr,
      [] { fake.cannot_create = "No such file or directory"; }, 2,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "instance number 0: image name zarnivek.exe, which does not run now\n"
-     "source id: 1\n"
-     "capture program: /fake/zarnivek.exe\n"
-     "local time: 12:00:00 UTC (+0000)\n"
-     "window text: 2100, handed on as given\n"
-     "launch: now, with no wait\n"
+     NOON_2100
      "output name: no/rec.ts\n"
      "problem: no file can be created in the output directory no/: No such file or directory\n"
      "/fake/zarnivek.exe \"no/rec.ts\" @1 2100\n"},
     // A zone west of UTC, in the evening, when the UTC date is tomorrow's.
     {"New York evening", "", {"rec.ts", "@1", "21:00-21:30"}, 1796691600, "America/New_York", nullptr, 0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "instance number 0: image name zarnivek.exe, which does not run now\n"
      "source id: 1\n"
      "capture program: /fake/zarnivek.exe\n"
@@ -184,8 +171,7 @@ const Row ROWS[] = {
      "/fake/zarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00\n"},
     // East of UTC, in the morning, when the UTC date is yesterday's.
     {"Tokyo morning", "", {"rec.ts", "@1", "6:00-6:30"}, 1796680800, "Asia/Tokyo", nullptr, 0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "instance number 0: image name zarnivek.exe, which does not run now\n"
      "source id: 1\n"
      "capture program: /fake/zarnivek.exe\n"
@@ -198,8 +184,7 @@ const Row ROWS[] = {
     // 02:29:40 never shows on 2026-03-29 in Berlin: the run launches when
     // the clock jumps over it.
     {"a launch moment in the skipped hour", "", {"rec.ts", "@1", "2:30-3:30"}, 1774742400, "Europe/Berlin", nullptr, 0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "instance number 0: image name zarnivek.exe, which does not run now\n"
      "source id: 1\n"
      "capture program: /fake/zarnivek.exe\n"
@@ -211,8 +196,7 @@ const Row ROWS[] = {
      "/fake/zarnivek.exe \"rec.ts\" @1 02:30:00-03:30:00\n"},
     // Started inside its window, a run records tomorrow's.
     {"a window open now", "", {"rec.ts", "@1", "21:00-21:54"}, 21 * H + 5, nullptr, nullptr, 0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "instance number 0: image name zarnivek.exe, which does not run now\n"
      "source id: 1\n"
      "capture program: /fake/zarnivek.exe\n"
@@ -226,14 +210,9 @@ const Row ROWS[] = {
     // On Windows a name after a drive letter alone lands in that drive's
     // current directory.
     {"a drive's current directory", "", {"C:crel.ts", "@1", "2100"}, 12 * H, nullptr, nullptr, 0,
-     "program directory: /fake/\n"
-     "settings file: /fake/quellatorbin.ini\n"
+     HEAD
      "instance number 0: image name zarnivek.exe, which does not run now\n"
-     "source id: 1\n"
-     "capture program: /fake/zarnivek.exe\n"
-     "local time: 12:00:00 UTC (+0000)\n"
-     "window text: 2100, handed on as given\n"
-     "launch: now, with no wait\n"
+     NOON_2100
      "output name: C:crel.ts\n"
      "output directory: the current directory of drive C:\n"
      "/fake/zarnivek.exe \"C:crel.ts\" @1 2100\n",
