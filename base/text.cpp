@@ -32,7 +32,9 @@ const char* text_last_char(const char* s, LeadByteTest is_lead_byte)
     return last;
 }
 
-char text_lower(char c)
+// c in lower case, ASCII letters only (the way command words and Windows
+// image names compare).
+static char lower(char c)
 {
     return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
 }
@@ -40,19 +42,9 @@ char text_lower(char c)
 bool text_starts_any_case(const char* text, const char* word, bool whole)
 {
     for (; *word; text++, word++)
-        if (text_lower(*text) != text_lower(*word))
+        if (lower(*text) != lower(*word))
             return false;
     return !whole || *text == '\0';
-}
-
-bool text_holds_any(const char* s, const char* chars)
-{
-    for (const char* p = s; *p; p++) {
-        unsigned char c = (unsigned char)*p;
-        if (c < ' ' || c == 0x7F || strchr(chars, c))
-            return true;
-    }
-    return false;
 }
 
 // True when the len characters at start (a name's last part, before its
@@ -68,14 +60,6 @@ static bool names_device(const char* start, size_t len, const char* superscripts
         return false;
     unsigned char digit = (unsigned char)start[3];
     return (digit >= '1' && digit <= '9') || (digit >= 0x80 && strchr(superscripts, digit));
-}
-
-// Windows takes a last '.' or blank of a name away ("exist.ts." would be
-// stored as "exist.ts"), unless it is given in its long form.
-static bool cut_by_windows(const char* part, bool long_form, LeadByteTest is_lead_byte)
-{
-    char last = *text_last_char(part, is_lead_byte);
-    return !long_form && *part && (last == '.' || last == ' ');
 }
 
 const char* text_windows_name_problem(const char* name, size_t full_len, LeadByteTest is_lead_byte,
@@ -109,7 +93,10 @@ const char* text_windows_name_problem(const char* name, size_t full_len, LeadByt
     });
     if (problem)
         return problem;
-    if (cut_by_windows(part, long_form, is_lead_byte))
+    // Windows takes a last '.' or blank of a name away ("exist.ts." would be
+    // stored as "exist.ts"), unless it is given in its long form.
+    char last = *text_last_char(part, is_lead_byte);
+    if (!long_form && *part && (last == '.' || last == ' '))
         return "it ends with a '.' or a blank, which Windows takes away";
     if (names_device(part, dot ? (size_t)(dot - part) : strlen(part), superscripts))
         return "it names a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9), not a file";
@@ -136,7 +123,7 @@ size_t text_quote(const char* text, size_t len, char* out, size_t out_cap)
     return n;
 }
 
-uint64_t text_hash(const char* s)
+static uint64_t fnv1a(const char* s)
 {
     uint64_t h = 14695981039346656037ull;
     for (const char* p = s; *p; p++) {
@@ -152,6 +139,6 @@ bool text_object_name(const char* s, size_t max_len, char* out, size_t out_cap)
     int n = snprintf(out, cap, "quellatorbin:%s", s);
     if (n >= 0 && (size_t)n < cap)
         return true;
-    n = snprintf(out, cap, "quellatorbin#%016llx", (unsigned long long)text_hash(s));
+    n = snprintf(out, cap, "quellatorbin#%016llx", (unsigned long long)fnv1a(s));
     return n >= 0 && (size_t)n < cap;
 }

@@ -19,10 +19,6 @@ const char* text_last_of(const char* s, const char* chars, LeadByteTest is_lead_
 /// The start of the last character of s (s itself when s is empty).
 const char* text_last_char(const char* s, LeadByteTest is_lead_byte);
 
-/// c in lower case, ASCII letters only (the way command words and Windows
-/// image names compare).
-char text_lower(char c);
-
 /// True when text begins with word, compared without regard to ASCII case;
 /// a shorter text never matches. With whole, text must also end there.
 ///   text_starts_any_case("Stopnow", "stop", false) -> true
@@ -33,9 +29,6 @@ bool text_starts_any_case(const char* text, const char* word, bool whole);
 /// 4 * len + 3) in double quotation marks, '"' and '\' escaped with '\',
 /// control bytes as \xNN, and gives its length:  a"b\x01  ->  "a\"b\x01"
 size_t text_quote(const char* text, size_t len, char* out, size_t out_cap);
-
-/// True when s holds a byte below 32, DEL, or one of chars.
-bool text_holds_any(const char* s, const char* chars);
 
 /// The longest file name and the longest full path (without a leading
 /// "\\?\") that Windows takes, in characters.
@@ -58,10 +51,7 @@ const size_t WINDOWS_PATH_MAX = 259;
 const char* text_windows_name_problem(const char* name, size_t full_len, LeadByteTest is_lead_byte,
                                       const char* superscripts);
 
-/// A 64-bit FNV-1a hash of s.
-uint64_t text_hash(const char* s);
-
 /// Writes the name of an object that stands for s into out, at most max_len
 /// characters (and within out_cap): "quellatorbin:<s>", or where that is too
-/// long "quellatorbin#<16 hex digits of text_hash(s)>". False when neither fits.
+/// long "quellatorbin#<16 hex digits of a 64-bit FNV-1a hash of s>". False when neither fits.
 bool text_object_name(const char* s, size_t max_len, char* out, size_t out_cap);

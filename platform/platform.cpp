@@ -30,6 +30,14 @@ void progress(const Platform& os, const char* fmt, ...)
     va_end(ap);
 }
 
+void say_error(const Platform& os, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    write_formatted(os.write_err, fmt, ap);
+    va_end(ap);
+}
+
 bool read_clock(const Platform& os, LocalTime* now)
 {
     return os.local_time(os.clock_now(), now);

@@ -171,19 +171,13 @@ void platform_console_init();
 /// rules of Windows (which look at the command line it came from).
 void platform_keep_arguments(int argc, char** argv);
 
-/// Formats into a bounded buffer and writes it to standard output (say) or
-/// as a progress line (progress). Callers bound quoted arguments with a
-/// precision ("%.*s", QUOTE_MAX); text over MESSAGE_CAP - 1 bytes would be cut.
-void say(const Platform& os, const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
-void progress(const Platform& os, const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+/// Formats into a bounded buffer and writes it to standard output (say), as
+/// a progress line (progress) or to standard error (say_error). Callers
+/// bound quoted arguments with a precision ("%.*s", QUOTE_MAX); text over
+/// MESSAGE_CAP - 1 bytes would be cut.
+void say(const Platform& os, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void progress(const Platform& os, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void say_error(const Platform& os, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 /// Reads the local clock: false when it cannot be read.
 bool read_clock(const Platform& os, LocalTime* now);

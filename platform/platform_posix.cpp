@@ -198,20 +198,17 @@ bool can_create_in(const char* dir, char* why, size_t why_cap)
 {
     const char* path = *dir ? dir : ".";
     struct stat st = {};
-    int err = SYS(stat)(path, &st) != 0 ? errno : !S_ISDIR(st.st_mode) ? ENOTDIR : 0;
-    if (err) {
-        posix_error_text(err, why, why_cap);
-        return false;
-    }
-    if (st.st_nlink == 0) {
+    const int DELETED = -1;
+    int err = SYS(stat)(path, &st) != 0                ? errno
+              : !S_ISDIR(st.st_mode)                   ? ENOTDIR
+              : st.st_nlink == 0                       ? DELETED
+              : SYS(access)(path, W_OK | X_OK) != 0    ? errno
+                                                       : 0;
+    if (err == DELETED)
         (void)snprintf(why, why_cap, "it has been deleted");
-        return false;
-    }
-    if (SYS(access)(path, W_OK | X_OK) != 0) {
-        posix_error_text(errno, why, why_cap);
-        return false;
-    }
-    return true;
+    else if (err)
+        posix_error_text(err, why, why_cap);
+    return err == 0;
 }
 
 } // namespace

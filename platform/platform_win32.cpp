@@ -51,19 +51,12 @@ void error_text(DWORD err, char* why, size_t why_cap)
     why[n < why_cap ? n : why_cap - 1] = '\0';
 }
 
-// Writes one line on standard error.
-void tell_error(const char* fmt, const char* text, const char* why)
+// name in UTF-16, from the ANSI code page, in a buffer that the next call
+// writes over; null (GetLastError tells why) when it cannot be converted.
+const wchar_t* wide(const char* name)
 {
-    char line[MESSAGE_CAP];
-    int n = snprintf(line, sizeof line, fmt, (int)QUOTE_MAX, text, why);
-    if (n > 0)
-        (void)SYS(fwrite)(line, 1, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1, stderr);
-}
-
-// name in UTF-16, from the ANSI code page; false when it cannot be converted.
-bool widen(const char* name, wchar_t (&wide)[WIDE_PATH_CAP])
-{
-    return SYS(MultiByteToWideChar)(CP_ACP, 0, name, -1, wide, (int)WIDE_PATH_CAP) > 0;
+    static wchar_t out[WIDE_PATH_CAP];
+    return SYS(MultiByteToWideChar)(CP_ACP, 0, name, -1, out, (int)WIDE_PATH_CAP) > 0 ? out : nullptr;
 }
 
 // --- Console
@@ -227,8 +220,8 @@ bool store_name(const char* name, char* out, size_t out_cap, char* why, size_t w
     why[0] = '\0';
     if (!from_command_line(name, out, out_cap, &changed, why, why_cap))
         return false;
-    static wchar_t wide[WIDE_PATH_CAP];
-    DWORD full_len = widen(out, wide) ? SYS(GetFullPathNameW)(wide, 0, nullptr, nullptr) : 0;
+    const wchar_t* w = wide(out);
+    DWORD full_len = w ? SYS(GetFullPathNameW)(w, 0, nullptr, nullptr) : 0;
     char superscripts[4];
     superscript_digits(superscripts);
     const char* problem = text_windows_name_problem(out, full_len > 0 ? full_len - 1 : 0, is_lead_byte, superscripts);
@@ -246,16 +239,12 @@ bool file_exists(const char* path, char* why, size_t why_cap)
 {
     // The entry itself: a link counts, however it dangles. The wide function
     // on the wide name: the ANSI one stays kept to MAX_PATH even after "\\?\".
-    static wchar_t wide[WIDE_PATH_CAP];
     why[0] = '\0';
-    if (!widen(path, wide)) {
-        error_text(GetLastError(), why, why_cap);
-        return false;
-    }
-    if (SYS(GetFileAttributesW)(wide) != INVALID_FILE_ATTRIBUTES)
+    const wchar_t* w = wide(path);
+    if (w && SYS(GetFileAttributesW)(w) != INVALID_FILE_ATTRIBUTES)
         return true;
     DWORD err = GetLastError();
-    if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND)
+    if (!w || (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND))
         error_text(err, why, why_cap);
     return false;
 }
@@ -297,8 +286,8 @@ void close_file(int fd)
 // The attributes of path, or INVALID_FILE_ATTRIBUTES with the reason in why.
 DWORD attributes(const char* path, char* why, size_t why_cap)
 {
-    static wchar_t wide[WIDE_PATH_CAP];
-    DWORD attrs = widen(path, wide) ? SYS(GetFileAttributesW)(wide) : INVALID_FILE_ATTRIBUTES;
+    const wchar_t* w = wide(path);
+    DWORD attrs = w ? SYS(GetFileAttributesW)(w) : INVALID_FILE_ATTRIBUTES;
     if (attrs == INVALID_FILE_ATTRIBUTES)
         error_text(GetLastError(), why, why_cap);
     return attrs;
@@ -314,10 +303,10 @@ bool can_run(const char* path, char* why, size_t why_cap)
         return false;
     }
     // A program file begins "MZ" and names its PE header, which begins "PE\0\0".
-    static wchar_t wide[WIDE_PATH_CAP];
-    HANDLE file = widen(path, wide) ? SYS(CreateFileW)(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                        OPEN_EXISTING, 0, nullptr)
-                                    : INVALID_HANDLE_VALUE;
+    const wchar_t* w = wide(path);
+    HANDLE file = w ? SYS(CreateFileW)(w, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                       nullptr)
+                    : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) {
         error_text(GetLastError(), why, why_cap);
         return false;
@@ -352,11 +341,11 @@ bool can_create_in(const char* dir, char* why, size_t why_cap)
         return false;
     }
     char probe[OUTPUT_NAME_CAP + 64];
-    static wchar_t wide[WIDE_PATH_CAP];
     (void)snprintf(probe, sizeof probe, "%squellatorbin-check-%lu.tmp", dir, (unsigned long)SYS(GetCurrentProcessId)());
-    HANDLE file = widen(probe, wide) ? SYS(CreateFileW)(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)
-                                     : INVALID_HANDLE_VALUE;
+    const wchar_t* w = wide(probe);
+    HANDLE file = w ? SYS(CreateFileW)(w, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)
+                    : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
         error_text(GetLastError(), why, why_cap);
         return false;
@@ -414,8 +403,7 @@ bool look(const char* image, bool end, int* found, int* not_endable, char* why, 
         error_text(GetLastError(), why, why_cap);
         return false;
     }
-    PROCESSENTRY32 entry;
-    memset(&entry, 0, sizeof entry);
+    PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     DWORD self = SYS(GetCurrentProcessId)();
     BOOL more = SYS(Process32First)(snapshot, &entry);
@@ -524,19 +512,18 @@ int start_directly(const char* text)
     int n = snprintf(line, sizeof line, "%s", text);
     if (n < 0 || (size_t)n >= sizeof line)
         return -1;
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof si);
+    STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
     if (!SYS(CreateProcessA)(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
         DWORD err = GetLastError();
         if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
-            tell_error("cannot start '%.*s': %s\n", text, "not found");
+            say_error(platform_os, "cannot start '%.*s': not found\n", (int)QUOTE_MAX, text);
             return STATUS_NOT_FOUND;
         }
         char why[REASON_CAP];
         error_text(err, why, sizeof why);
-        tell_error("cannot start '%.*s': %s\n", text, why);
+        say_error(platform_os, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, text, why);
         return -1;
     }
     (void)SYS(CloseHandle)(pi.hThread);
@@ -550,7 +537,7 @@ int start_directly(const char* text)
     if (waited != WAIT_OBJECT_0 || !SYS(GetExitCodeProcess)(pi.hProcess, &code)) {
         char why[REASON_CAP];
         error_text(GetLastError(), why, sizeof why);
-        tell_error("cannot tell how '%.*s' ended: %s\n", text, why);
+        say_error(platform_os, "cannot tell how '%.*s' ended: %s\n", (int)QUOTE_MAX, text, why);
         code = (DWORD)-1;
     }
     (void)SYS(CloseHandle)(pi.hProcess);
@@ -572,7 +559,7 @@ int run_command(const char* text)
         // COMSPEC, else CMD.EXE, with "/c"; -1 when no interpreter can be started.
         status = SYS(system)(text); // NOLINT(cert-env33-c): running the command interpreter is the point
         if (status == -1)
-            tell_error("cannot start the command interpreter%.*s: %s\n", "", strerror(errno));
+            say_error(platform_os, "cannot start the command interpreter: %s\n", strerror(errno));
     }
     (void)SYS(SetConsoleCtrlHandler)(keep_waiting, FALSE);
     return status;
@@ -637,12 +624,13 @@ Reservation reserve_name(const char* name, char* why, size_t why_cap)
 
 bool reservation_key(const char* name, char* key, size_t key_cap, char* why, size_t why_cap)
 {
-    static wchar_t wide[WIDE_PATH_CAP], full[WIDE_PATH_CAP], upper[WIDE_PATH_CAP];
+    static wchar_t full[WIDE_PATH_CAP], upper[WIDE_PATH_CAP];
     static char file[WIDE_PATH_CAP * 3];
     static char identity[WIDE_PATH_CAP * 3 + 32];
     why[0] = '\0';
     wchar_t* base = nullptr;
-    DWORD n = widen(name, wide) ? SYS(GetFullPathNameW)(wide, (DWORD)WIDE_PATH_CAP, full, &base) : 0;
+    const wchar_t* w = wide(name);
+    DWORD n = w ? SYS(GetFullPathNameW)(w, (DWORD)WIDE_PATH_CAP, full, &base) : 0;
     if (n == 0 || n >= WIDE_PATH_CAP || !base || base == full) {
         (void)snprintf(why, why_cap, "its full path cannot be had");
         return false;

@@ -34,16 +34,15 @@ void pass_on(int sig)
 // it, and SIGINT and SIGQUIT are ignored, as system(3) does (a terminal
 // sends them to the program too). Then the run waits for the program and
 // gives its status, however it ended.
-const int PASSED_ON[] = {SIGTERM, SIGHUP};
-const int IGNORED[] = {SIGINT, SIGQUIT};
-// The signals the program starts with at their default, though this run
-// ignores SIGPIPE all along and these others while it waits.
-const int AT_DEFAULT[] = {SIGPIPE, SIGTERM, SIGHUP, SIGINT, SIGQUIT};
-struct Signals {
-    struct sigaction passed_on[2], ignored[2];
-};
+// The first PASSED_ON of HANDLED are passed on, the others ignored; the
+// program starts with each at its default, and SIGPIPE too, which this run
+// ignores all along.
+const int HANDLED[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+const int PASSED_ON = 2;
+const int HANDLED_COUNT = (int)(sizeof HANDLED / sizeof HANDLED[0]);
+typedef struct sigaction Handlers[HANDLED_COUNT];
 
-void install(Signals* saved)
+void install(Handlers& saved)
 {
     struct sigaction pass = {}, ignore = {};
     pass.sa_handler = pass_on;
@@ -51,18 +50,14 @@ void install(Signals* saved)
     sigemptyset(&pass.sa_mask);
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    for (int i = 0; i < 2; i++) {
-        (void)SYS(sigaction)(PASSED_ON[i], &pass, &saved->passed_on[i]);
-        (void)SYS(sigaction)(IGNORED[i], &ignore, &saved->ignored[i]);
-    }
+    for (int i = 0; i < HANDLED_COUNT; i++)
+        (void)SYS(sigaction)(HANDLED[i], i < PASSED_ON ? &pass : &ignore, &saved[i]);
 }
 
-void restore(const Signals& saved)
+void restore(const Handlers& saved)
 {
-    for (int i = 0; i < 2; i++) {
-        (void)SYS(sigaction)(PASSED_ON[i], &saved.passed_on[i], nullptr);
-        (void)SYS(sigaction)(IGNORED[i], &saved.ignored[i], nullptr);
-    }
+    for (int i = 0; i < HANDLED_COUNT; i++)
+        (void)SYS(sigaction)(HANDLED[i], &saved[i], nullptr);
 }
 
 // Sets up the start: every signal this run handles or ignores at its default
@@ -73,7 +68,8 @@ int prepare(posix_spawnattr_t* attr, posix_spawn_file_actions_t* actions, const 
 {
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int sig : AT_DEFAULT)
+    sigaddset(&defaults, SIGPIPE);
+    for (int sig : HANDLED)
         sigaddset(&defaults, sig);
     int err = SYS(posix_spawnattr_setsigdefault)(attr, &defaults);
     if (err == 0)
@@ -95,10 +91,7 @@ int prepare(posix_spawnattr_t* attr, posix_spawn_file_actions_t* actions, const 
 // Says on standard error why a program cannot be started.
 void tell_error(const char* program, int err)
 {
-    char line[MESSAGE_CAP];
-    int n = snprintf(line, sizeof line, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, program, strerror(err));
-    if (n > 0)
-        (void)SYS(fwrite)(line, 1, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1, stderr);
+    say_error(platform_os, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, program, strerror(err));
 }
 
 // Starts words[0] with words as its argv and waits for it: its exit status,
@@ -118,13 +111,13 @@ int spawn_and_wait(char** words)
     // SIGTERM and SIGHUP wait until the program's number is known.
     sigset_t blocked, mask;
     sigemptyset(&blocked);
-    for (int sig : PASSED_ON)
-        sigaddset(&blocked, sig);
+    for (int i = 0; i < PASSED_ON; i++)
+        sigaddset(&blocked, HANDLED[i]);
     // Where they cannot be blocked, the mask is taken as empty, as a run's is.
     if (SYS(sigprocmask)(SIG_BLOCK, &blocked, &mask) != 0)
         sigemptyset(&mask);
-    Signals saved = {};
-    install(&saved);
+    Handlers saved = {};
+    install(saved);
     pid_t child = 0;
     err = prepare(&attr, &actions, mask);
     if (err == 0)

@@ -28,8 +28,6 @@ struct Source {
     // The first bytes, held back while they could be a byte order mark.
     int held[3];
     size_t held_len, held_next;
-    int peeked;   // the next character, read ahead; has_peeked tells
-    bool has_peeked;
     char chunk[CHUNK_CAP];
 };
 
@@ -77,21 +75,6 @@ int decode(Source* src)
     return src->stopped ? END : c;
 }
 
-int peek(Source* src)
-{
-    if (!src->has_peeked)
-        src->peeked = decode(src);
-    src->has_peeked = true;
-    return src->peeked;
-}
-
-int next_char(Source* src)
-{
-    int c = peek(src);
-    src->has_peeked = c == END; // END stays
-    return c;
-}
-
 // Reads a byte order mark at the start: UTF-8 is skipped, UTF-16 sets the
 // encoding; bytes that begin like one but are none are given out as they are.
 void read_byte_order_mark(Source* src)
@@ -113,22 +96,12 @@ void read_byte_order_mark(Source* src)
 
 // Reads one piece into piece (capacity SETTINGS_PIECE_CAP): the characters up
 // to and including the next line feed, at most SETTINGS_PIECE_READ - 1, with
-// carriage returns dropped. Returns their count, 0 when nothing is left;
-// *ends_line tells whether its line ends with it: at its line feed, or where
-// the file ends.
-size_t read_piece(Source* src, char* piece, bool* ends_line)
+// carriage returns dropped. Returns their count, 0 when nothing is left.
+size_t read_piece(Source* src, char* piece)
 {
     size_t n = 0;
-    *ends_line = true;
-    for (;;) {
-        if (n == SETTINGS_PIECE_READ - 1) {
-            // A full piece: its line goes on, unless the file ends here.
-            while (peek(src) == '\r')
-                next_char(src);
-            *ends_line = peek(src) == END;
-            break;
-        }
-        int c = next_char(src);
+    while (n < SETTINGS_PIECE_READ - 1) {
+        int c = decode(src);
         if (c == END)
             break;
         if (c == '\r')
@@ -188,12 +161,14 @@ void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins,
     read_byte_order_mark(src);
     record->encoding = src->encoding;
     char piece[SETTINGS_PIECE_CAP];
-    bool ends_line = false;
     int line = 1, pieces = 0;
     size_t chars = 0;
-    for (size_t n = read_piece(src, piece, &ends_line); n > 0; n = read_piece(src, piece, &ends_line)) {
-        size_t len = n - (piece[n - 1] == '\n' ? 1 : 0);
-        pieces++;
+    for (size_t n = 1; n > 0;) {
+        n = read_piece(src, piece); // "" at the end
+        size_t len = n > 0 && piece[n - 1] == '\n' ? n - 1 : n;
+        // A line ends at its line feed, or where the file ends, if it began.
+        bool ends_line = len < n || (n == 0 && pieces > 0);
+        pieces += n > 0 ? 1 : 0;
         chars += len;
         if (record->mapped_line) {
             record->rest_unread = record->rest_unread || (line == record->mapped_line && len > 0);
