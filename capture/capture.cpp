@@ -45,8 +45,10 @@ const Forbidden FORBIDDEN[] = {
     {"*?/\\", 1u << PART_SUFFIX, "it holds a wildcard or a path separator"},
 };
 
-const int TAKE_TRIES = 3;          // a query or reservation that fails is tried this often
-const unsigned TAKE_PAUSE_MS = 100; // and this long apart
+// A query that fails (whether a name is free, what the process table
+// shows) is made this often, this long apart, before the run says so.
+const int TRIES = 3;
+const unsigned TRY_PAUSE_MS = 100;
 
 bool holds(const char* text, const Forbidden& rule)
 {
@@ -117,7 +119,16 @@ bool capture_end_instance(const char* image, const Platform& os)
 {
     int ended = 0;
     char why[REASON_CAP] = "";
-    StopResult result = os.end_image(image, &ended, why, sizeof why);
+    // A table that cannot be read once would leave a stale instance running
+    // beside the new one: it is read again.
+    StopResult result = STOP_CANNOT_TELL;
+    for (int tries = 0; result == STOP_CANNOT_TELL && tries < TRIES; tries++) {
+        int more = 0;
+        if (tries > 0)
+            os.sleep_ms(TRY_PAUSE_MS);
+        result = os.end_image(image, &more, why, sizeof why);
+        ended += more;
+    }
     if (ended > 0) {
         char message[STOP_MESSAGE_CAP];
         int n = snprintf(message, sizeof message, "%s%s", image, STOP_MESSAGE_TAIL); // fits: see its capacity
@@ -194,9 +205,9 @@ NamePick capture_pick_output_name(const char* file_arg, bool fixed, const Platfo
                 return NAME_PICKED;
             if (!unknown)
                 break; // taken: the next candidate
-            if (tries == TAKE_TRIES)
+            if (tries == TRIES)
                 return NAME_CANNOT_TELL;
-            os.sleep_ms(TAKE_PAUSE_MS);
+            os.sleep_ms(TRY_PAUSE_MS);
         }
     }
     return NAME_NONE_FREE;

@@ -36,7 +36,8 @@ const char* capture_part_problem(CommandPart part, const char* text, bool (*is_l
 
 /// Ends every running process of the image name, writes the stop message
 /// when it ended one, and a line when one may still run ("Cannot end
-/// <image>: <why>", or "Cannot tell whether <image> runs: <why>").
+/// <image>: <why>", or "Cannot tell whether <image> runs: <why>" when the
+/// process table could not be read in a few tries, a pause apart).
 /// Returns true when it ended something.
 bool capture_end_instance(const char* image, const Platform& os);
 

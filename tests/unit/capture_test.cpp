@@ -62,31 +62,35 @@ TEST(Capture, WhatEachPartOfTheCommandLineMayHold)
 }
 
 // Ending an instance: the stop message for each one ended, a line for one
-// that may still run.
+// that may still run; a table that cannot be read is read again, 100 ms on.
 TEST(Capture, EndInstanceSaysWhatItEndedAndWhatItCouldNot)
 {
-    enum Table { NOTHING, RUNS, NOT_ENDABLE, UNREADABLE };
+    enum Table { NOTHING, RUNS, NOT_ENDABLE, UNREADABLE, UNREADABLE_ONCE };
     const struct {
         const char* image;
         Table table;
         bool ended;
         std::string out;
+        std::vector<unsigned> pauses;
     } cases[] = {
-        {"zarnivek.exe", RUNS, true, "zarnivek.exe" + STOP_TAIL},
-        {"zarnivek2.exe", NOTHING, false, ""},
-        {"zarnivek1.exe", NOT_ENDABLE, false, "Cannot end zarnivek1.exe: Operation not permitted\n"},
-        {"zarnivek2.exe", UNREADABLE, false, "Cannot tell whether zarnivek2.exe runs: Too many open files\n"},
+        {"zarnivek.exe", RUNS, true, "zarnivek.exe" + STOP_TAIL, {}},
+        {"zarnivek2.exe", NOTHING, false, "", {}},
+        {"zarnivek1.exe", NOT_ENDABLE, false, "Cannot end zarnivek1.exe: Operation not permitted\n", {}},
+        {"zarnivek2.exe", UNREADABLE, false, "Cannot tell whether zarnivek2.exe runs: Too many open files\n",
+         {100, 100}},
+        {"zarnivek.exe", UNREADABLE_ONCE, true, "zarnivek.exe" + STOP_TAIL, {100}},
     };
     for (const auto& c : cases) {
         const Platform& os = fake_platform();
-        if (c.table == RUNS || c.table == NOT_ENDABLE)
+        if (c.table == RUNS || c.table == NOT_ENDABLE || c.table == UNREADABLE_ONCE)
             fake.running.insert(c.image);
         if (c.table == NOT_ENDABLE)
             fake.not_endable.insert(c.image);
-        fake.scan_fails = c.table == UNREADABLE;
+        fake.scan_fails = c.table == UNREADABLE ? 1000 : c.table == UNREADABLE_ONCE ? 1 : 0;
         EXPECT_EQ(capture_end_instance(c.image, os), c.ended);
         EXPECT_EQ(fake.events.front(), std::string("end:") + c.image);
         EXPECT_EQ(fake.out, c.out) << c.image;
+        EXPECT_EQ(fake.sleeps, c.pauses) << c.image;
     }
 }
 

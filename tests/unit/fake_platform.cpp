@@ -107,8 +107,10 @@ void sleep_ms(unsigned ms)
 ImageState image_state(const char* image, char* why, size_t why_cap)
 {
     snprintf(why, why_cap, "%s", fake.scan_fails ? "Too many open files" : "Operation not permitted");
-    if (fake.scan_fails)
+    if (fake.scan_fails > 0) {
+        fake.scan_fails--;
         return IMAGE_UNKNOWN;
+    }
     if (fake.not_endable.count(image))
         return IMAGE_NOT_ENDABLE;
     return fake.running.count(image) ? IMAGE_RUNNING : IMAGE_NOT_RUNNING;
