@@ -172,26 +172,20 @@ bool from_command_line(const char* name, char* out, size_t out_cap, bool* change
     if (pos < 0 || code_page == CP_UTF8) // UTF-8 holds every character
         return (size_t)snprintf(out, out_cap, "%s", name) < out_cap;
     int wide_argc = 0, new_mode = 0;
-    wchar_t** wide_argv = nullptr;
-    wchar_t** wide_env = nullptr;
+    wchar_t **wide_argv = nullptr, **wide_env = nullptr;
     // Split otherwise: a look-alike of a quotation mark or a blank got in.
-    bool lost = SYS(__wgetmainargs)(&wide_argc, &wide_argv, &wide_env, 0, &new_mode) < 0 || wide_argc != kept_argc;
-    const wchar_t* given = L"";
-    if (!wide_argv)
-        lost = true;
-    else if (!lost)
-        given = wide_argv[pos];
+    bool lost = SYS(__wgetmainargs)(&wide_argc, &wide_argv, &wide_env, 0, &new_mode) < 0 || !wide_argv ||
+                wide_argc != kept_argc;
     size_t len = 0;
-    for (const wchar_t* w = given; *w && !lost; w++) {
+    for (const wchar_t* w = lost ? L"" : wide_argv[pos]; *w && !lost; w++) {
         char bytes[4] = {(char)*w};
         int n = *w < 0x80 ? 1 : in_code_page(code_page, *w, bytes);
         lost = n == 0 || len + (size_t)n >= out_cap;
-        *changed = *changed || (*w >= 0x80 && n > 0);
         memcpy(out + len, bytes, lost ? 0 : (size_t)n);
         len += lost ? 0 : (size_t)n;
     }
     out[lost ? 0 : len] = '\0';
-    *changed = *changed && strcmp(out, name) != 0;
+    *changed = !lost && strcmp(out, name) != 0;
     if (lost)
         (void)snprintf(why, why_cap, "it holds characters code page %u cannot show", code_page);
     return !lost;
