@@ -62,6 +62,14 @@ static bool names_device(const char* start, size_t len, const char* superscripts
     return (digit >= '1' && digit <= '9') || (digit >= 0x80 && strchr(superscripts, digit));
 }
 
+// Windows takes a last '.' or blank of a name away ("exist.ts." would be
+// stored as "exist.ts"), unless it is given in its long form.
+static bool cut_by_windows(const char* part, bool long_form, LeadByteTest is_lead_byte)
+{
+    char last = *text_last_char(part, is_lead_byte);
+    return !long_form && *part && (last == '.' || last == ' ');
+}
+
 const char* text_windows_name_problem(const char* name, size_t full_len, LeadByteTest is_lead_byte,
                                       const char* superscripts)
 {
@@ -93,10 +101,7 @@ const char* text_windows_name_problem(const char* name, size_t full_len, LeadByt
     });
     if (problem)
         return problem;
-    // Windows takes a last '.' or blank of a name away ("exist.ts." would be
-    // stored as "exist.ts"), unless it is given in its long form.
-    char last = *text_last_char(part, is_lead_byte);
-    if (!long_form && *part && (last == '.' || last == ' '))
+    if (cut_by_windows(part, long_form, is_lead_byte))
         return "it ends with a '.' or a blank, which Windows takes away";
     if (names_device(part, dot ? (size_t)(dot - part) : strlen(part), superscripts))
         return "it names a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9), not a file";

@@ -176,8 +176,9 @@ bool from_command_line(const char* name, char* out, size_t out_cap, bool* change
     // Split otherwise: a look-alike of a quotation mark or a blank got in.
     bool lost = SYS(__wgetmainargs)(&wide_argc, &wide_argv, &wide_env, 0, &new_mode) < 0 || !wide_argv ||
                 wide_argc != kept_argc;
+    const wchar_t* given = wide_argv && !lost ? wide_argv[pos] : L"";
     size_t len = 0;
-    for (const wchar_t* w = lost ? L"" : wide_argv[pos]; *w && !lost; w++) {
+    for (const wchar_t* w = given; *w && !lost; w++) {
         char bytes[4] = {(char)*w};
         int n = *w < 0x80 ? 1 : in_code_page(code_page, *w, bytes);
         lost = n == 0 || len + (size_t)n >= out_cap;
