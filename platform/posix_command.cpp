@@ -34,11 +34,12 @@ void pass_on(int sig)
 // it, and SIGINT and SIGQUIT are ignored, as system(3) does (a terminal
 // sends them to the program too). Then the run waits for the program and
 // gives its status, however it ended.
-// The first PASSED_ON of HANDLED are passed on, the others ignored; the
-// program starts with each at its default, and SIGPIPE too, which this run
-// ignores all along.
-const int HANDLED[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
-const int PASSED_ON = 2;
+// The program starts with each of them at its default, and with SIGPIPE
+// too, which this run ignores all along.
+const struct {
+    int sig;
+    bool passed_on; // else ignored
+} HANDLED[] = {{SIGTERM, true}, {SIGHUP, true}, {SIGINT, false}, {SIGQUIT, false}};
 const int HANDLED_COUNT = (int)(sizeof HANDLED / sizeof HANDLED[0]);
 typedef struct sigaction Handlers[HANDLED_COUNT];
 
@@ -51,13 +52,13 @@ void install(Handlers& saved)
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     for (int i = 0; i < HANDLED_COUNT; i++)
-        (void)SYS(sigaction)(HANDLED[i], i < PASSED_ON ? &pass : &ignore, &saved[i]);
+        (void)SYS(sigaction)(HANDLED[i].sig, HANDLED[i].passed_on ? &pass : &ignore, &saved[i]);
 }
 
 void restore(const Handlers& saved)
 {
     for (int i = 0; i < HANDLED_COUNT; i++)
-        (void)SYS(sigaction)(HANDLED[i], &saved[i], nullptr);
+        (void)SYS(sigaction)(HANDLED[i].sig, &saved[i], nullptr);
 }
 
 // Sets up the start: every signal this run handles or ignores at its default
@@ -69,8 +70,8 @@ int prepare(posix_spawnattr_t* attr, posix_spawn_file_actions_t* actions, const 
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
-    for (int sig : HANDLED)
-        sigaddset(&defaults, sig);
+    for (const auto& handled : HANDLED)
+        sigaddset(&defaults, handled.sig);
     int err = SYS(posix_spawnattr_setsigdefault)(attr, &defaults);
     if (err == 0)
         err = SYS(posix_spawnattr_setsigmask)(attr, &mask);
@@ -111,8 +112,9 @@ int spawn_and_wait(char** words)
     // SIGTERM and SIGHUP wait until the program's number is known.
     sigset_t blocked, mask;
     sigemptyset(&blocked);
-    for (int i = 0; i < PASSED_ON; i++)
-        sigaddset(&blocked, HANDLED[i]);
+    for (const auto& handled : HANDLED)
+        if (handled.passed_on)
+            sigaddset(&blocked, handled.sig);
     // Where they cannot be blocked, the mask is taken as empty, as a run's is.
     if (SYS(sigprocmask)(SIG_BLOCK, &blocked, &mask) != 0)
         sigemptyset(&mask);

@@ -163,7 +163,8 @@ void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins,
     char piece[SETTINGS_PIECE_CAP];
     int line = 1, pieces = 0;
     size_t chars = 0;
-    for (size_t n = 1; n > 0;) {
+    size_t n = 0;
+    do {
         n = read_piece(src, piece); // "" at the end
         size_t len = n > 0 && piece[n - 1] == '\n' ? n - 1 : n;
         // A line ends at its line feed, or where the file ends, if it began.
@@ -199,7 +200,7 @@ void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins,
         record->lines = line++;
         pieces = 0;
         chars = 0;
-    }
+    } while (n > 0);
 }
 
 } // namespace

@@ -86,7 +86,7 @@ TEST(Capture, EndInstanceSaysWhatItEndedAndWhatItCouldNot)
             fake.running.insert(c.image);
         if (c.table == NOT_ENDABLE)
             fake.not_endable.insert(c.image);
-        fake.scan_fails = c.table == UNREADABLE ? 1000 : c.table == UNREADABLE_ONCE ? 1 : 0;
+        fake.scan_failures = c.table == UNREADABLE ? 1000 : c.table == UNREADABLE_ONCE ? 1 : 0;
         EXPECT_EQ(capture_end_instance(c.image, os), c.ended);
         EXPECT_EQ(fake.events.front(), std::string("end:") + c.image);
         EXPECT_EQ(fake.out, c.out) << c.image;

@@ -146,7 +146,7 @@ const Row ROWS[] = {
      "output name: rec.ts\n"
      "output directory: the current directory\n"
      "/fake/zarnivek.exe \"rec.ts\" @1 2100\n"},
-    {"a process table that cannot be read", "", {"stop"}, 12 * H, nullptr, [] { fake.scan_fails = 1000; }, 2,
+    {"a process table that cannot be read", "", {"stop"}, 12 * H, nullptr, [] { fake.scan_failures = 1000; }, 2,
      HEAD
      "problem: instance number 0: whether image name zarnivek.exe runs now cannot be told (Too many open files)\n"},
     {"only the output directory missing", "", {"no/rec.ts", "@1", "2100"}, 12 * H, nullptr,

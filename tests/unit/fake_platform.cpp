@@ -106,9 +106,9 @@ void sleep_ms(unsigned ms)
 
 ImageState image_state(const char* image, char* why, size_t why_cap)
 {
-    snprintf(why, why_cap, "%s", fake.scan_fails ? "Too many open files" : "Operation not permitted");
-    if (fake.scan_fails > 0) {
-        fake.scan_fails--;
+    snprintf(why, why_cap, "%s", fake.scan_failures ? "Too many open files" : "Operation not permitted");
+    if (fake.scan_failures > 0) {
+        fake.scan_failures--;
         return IMAGE_UNKNOWN;
     }
     if (fake.not_endable.count(image))

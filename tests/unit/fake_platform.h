@@ -27,7 +27,7 @@ struct FakePlatform {
     int reservation_failures = 0;      // so many reservations fail (EMFILE) first
     std::set<std::string> running;     // image names of running processes...
     std::set<std::string> not_endable; // ...of them, those this user may not end
-    int scan_fails = 0;                // reads of the process table that fail, from the next
+    int scan_failures = 0;             // so many reads of the process table fail (EMFILE) first
     std::string zone = "UTC";          // the local time's zone...
     int utc_offset = 0;                // ...and its offset east of UTC, in seconds
     std::string zone_problem;          // why the time zone is not the one asked for ("": none)
