@@ -39,7 +39,7 @@ set(no_direct_calls_check ${CMAKE_CURRENT_SOURCE_DIR}/faults/no_direct_calls_win
 add_library(direct_call_sample OBJECT faults/direct_call_sample_win32.cpp)
 add_test(NAME no_direct_calls_win32
   COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:quellatorbin_core>"
-          "-DCHECKED=platform_win32.cpp;clock.cpp" -DROWS=${PROJECT_SOURCE_DIR}/platform/win32_calls.h
+          "-DCHECKED=platform_win32.cpp;win32_names.cpp;win32_files.cpp;win32_processes.cpp;win32_command.cpp;win32_reservation.cpp;clock.cpp" -DROWS=${PROJECT_SOURCE_DIR}/platform/win32_calls.h
           -P ${no_direct_calls_check})
 add_test(NAME no_direct_calls_win32_check_finds_them
   COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:direct_call_sample>"
