@@ -128,6 +128,22 @@ size_t text_quote(const char* text, size_t len, char* out, size_t out_cap)
     return n;
 }
 
+size_t text_utf8(uint32_t c, char (&out)[4])
+{
+    if (c >= 0x110000 || (c >= 0xD800 && c <= 0xDFFF))
+        c = 0xFFFD;
+    if (c < 0x80) {
+        out[0] = (char)c;
+        return 1;
+    }
+    size_t n = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    for (size_t i = n - 1; i > 0; i--, c >>= 6)
+        out[i] = (char)(0x80 | (c & 0x3F));
+    const unsigned char lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    out[0] = (char)(lead[n] | c);
+    return n;
+}
+
 static uint64_t fnv1a(const char* s)
 {
     uint64_t h = 14695981039346656037ull;

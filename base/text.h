@@ -51,6 +51,11 @@ const size_t WINDOWS_PATH_MAX = 259;
 const char* text_windows_name_problem(const char* name, size_t full_len, LeadByteTest is_lead_byte,
                                       const char* superscripts);
 
+/// Writes the UTF-8 bytes of the character code_point into out and gives
+/// their count (1 to 4); a value that is no character (a half of a UTF-16
+/// pair, or past U+10FFFF) gives those of U+FFFD.
+size_t text_utf8(uint32_t code_point, char (&out)[4]);
+
 /// Writes the name of an object that stands for s into out, at most max_len
 /// characters (and within out_cap): "quellatorbin:<s>", or where that is too
 /// long "quellatorbin#<16 hex digits of a 64-bit FNV-1a hash of s>". False when neither fits.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/limits.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 #include <stddef.h>
@@ -26,52 +27,39 @@ enum CommandPart {
     PART_TIME,        // a time argument without ':', unquoted
 };
 
-/// What in text keeps it from standing as that part of the command line
-/// ("it holds a double quotation mark", "it holds a control character",
-/// ...), or nullptr
-/// when it may. An output name may also not end with a backslash (a whole
-/// character: in code page 932 the second byte of '表' is 5C), which would
-/// escape its closing quotation mark.
-const char* capture_part_problem(CommandPart part, const char* text, bool (*is_lead_byte)(unsigned char));
+/// Whether text may stand as that part of the command line: no part holds
+/// a control character or '"'; the unquoted ones no blank, nor one of
+/// & | < > ^ %, which cmd.exe acts on; an instance suffix no wildcard or
+/// separator, which would name other programs to end.
+bool capture_part_allowed(CommandPart part, const char* text);
 
-/// Ends every running process of the image name, writes the stop message
-/// when it ended one, and a line when one may still run ("Cannot end
-/// <image>: <why>", or "Cannot tell whether <image> runs: <why>" when the
-/// process table could not be read in a few tries, a pause apart).
+/// What keeps an output name from standing in the command line ("it holds
+/// a double quotation mark", "it holds a control character", "it ends with
+/// a backslash"), or nullptr when it may. A name may not end with a
+/// backslash (a whole character: in code page 932 the second byte of '表'
+/// is 5C), which would escape its closing quotation mark.
+const char* capture_name_problem(const char* name, LeadByteTest is_lead_byte);
+
+/// Ends every running process of the image name. With settle_ms, after it
+/// ended one it pauses that long and looks again: one found then was
+/// started anew (a supervisor that restarts it) and is ended again, up to
+/// three pauses. Then it writes one line: the stop message when it ended
+/// one and it stays ended; "Cannot end <image>: <why>" when one may still
+/// run ("it starts again each time it is ended" for one that came back
+/// after every pause); "Cannot tell whether <image> runs: <why>" when the
+/// process table could not be read in a few tries, a pause apart.
 /// Returns true when it ended something.
-bool capture_end_instance(const char* image, const Platform& os);
+bool capture_end_instance(const char* image, const Platform& os, unsigned settle_ms);
 
-/// The candidates passed over while choosing an output name, and why: the
-/// first NAMES_KEPT of them by their number (0 is the file argument, n its
-/// name numbered n), and how many there were in all.
-const size_t NAMES_KEPT = 64;
+/// The candidates passed over while choosing an output name, and why, as a
+/// text ("rec.ts exists; rec(1).ts is held by another run now"): as many as
+/// fit it, in their order; and how many there were in all.
+const size_t PASSED_TEXT_CAP = 400;
 struct NamesPassed {
-    enum Why : unsigned char { EXISTS, RESERVED };
-    Why why[NAMES_KEPT];
-    int count;
+    char text[PASSED_TEXT_CAP];
+    int listed; // the names the text lists
+    int count;  // the names passed over
 };
-
-/// Writes candidate number n for file_arg into out (capacity out_cap): the
-/// file argument itself for 0, else "<stem>(n).<ext>", split at its last
-/// '.'; where that '.' stands before the last path separator (seps, with
-/// double-byte characters stepped over) the name has no extension and is
-/// numbered "<name>(n)". False when it does not fit, or file_arg holds no '.'.
-///   rec.ts 1 -> rec(1).ts   D:\tv\a.b.ts 1 -> D:\tv\a.b(1).ts   rec. 1 -> rec(1).
-///   rec.d/news 1 -> rec.d/news(1)   D:\rec2.0\a 1 -> D:\rec2.0\a(1) (Windows)
-bool capture_candidate(const char* file_arg, int n, const Platform& os, char* out, size_t out_cap);
-
-/// Writes the candidates passed over, as many as fit out (capacity
-/// out_cap), into out: "rec.ts exists; rec(1).ts is held by another run
-/// now". Returns how many it wrote.
-int capture_describe_passed(const char* file_arg, const NamesPassed& passed, const Platform& os, char* out,
-                            size_t out_cap);
-
-/// Writes the directory a file of the output name lands in into dir
-/// (capacity OUTPUT_NAME_CAP): up to and including its last separator; ""
-/// for the current directory; on Windows "C:" for a name after a drive
-/// letter alone ("C:rec.ts" lands in that drive's current directory), and
-/// then returns true.
-bool capture_output_dir(const char* name, const Platform& os, char* dir);
 
 /// What became of choosing an output name.
 enum NamePick {
@@ -81,17 +69,21 @@ enum NamePick {
     NAME_CANNOT_TELL,  // whether the candidate in out is free cannot be told (why)
 };
 
-/// Chooses the output name for file_arg into out (capacity out_cap): the
-/// file argument itself, unless it is taken and fixed is false; then the
-/// first free candidate. A candidate is free when the file status query
-/// does not find it and this run takes its reservation: it then holds the
-/// reservation until it ends, and no other run can choose the name
-/// meanwhile. A directory that does not exist has no reservation; there a
-/// name the query does not find is free. A query or reservation that fails
-/// is tried again, after a pause, a few times, before NAME_CANNOT_TELL:
-/// a name is never taken for free when that is not known. Each candidate
-/// must be one the system can store. With fixed, nothing is checked or
-/// reserved. Names passed over go into *passed.
+/// Chooses the output name for file_arg (the name the system stores the
+/// file argument under) into out (capacity out_cap): the file argument
+/// itself, unless it is taken and fixed is false; then the first free of
+/// its candidates "<stem>(n).<ext>", split at its last '.' ("<name>(n)"
+/// where that '.' stands before the last path separator, double-byte
+/// characters stepped over):
+///   rec.ts -> rec(1).ts   D:\tv\a.b.ts -> D:\tv\a.b(1).ts   rec. -> rec(1).
+///   rec.d/news -> rec.d/news(1)   D:\rec2.0\a -> D:\rec2.0\a(1) (Windows)
+/// A candidate is free when the file status query does not find it and
+/// this run takes its reservation: it then holds the reservation until it
+/// ends, and no other run can choose the name meanwhile. A query or
+/// reservation that fails is tried again, after a pause, a few times,
+/// before NAME_CANNOT_TELL: a name is never taken for free when that is not
+/// known. Each numbered candidate must be one the system can store. With
+/// fixed, nothing is checked or reserved. Names passed over go into *passed.
 NamePick capture_pick_output_name(const char* file_arg, bool fixed, const Platform& os, char* out, size_t out_cap,
                                   NamesPassed* passed, char* why, size_t why_cap);
 

@@ -33,27 +33,24 @@ size_t queries;
 std::set<std::string> reserved;
 size_t reservations;
 
-bool exists(const char* path, char* why, size_t)
+FileStatus status(const char* path, char*, size_t)
 {
     queries++;
-    why[0] = '\0';
-    return existing.count(path) != 0;
+    return existing.count(path) ? ENTRY_PRESENT : ENTRY_ABSENT;
 }
 
-Reservation reserve(const char* path, char* why, size_t)
+Reservation reserve(const char* path, char*, size_t)
 {
     reservations++;
-    why[0] = '\0';
     FUZZ_CHECK(existing.count(path) == 0);
     return reserved.count(path) ? RESERVATION_TAKEN : RESERVED;
 }
 
 void release() {}
 
-bool storable(const char* name, char* out, size_t out_cap, char* why, size_t)
+bool storable(const char*, char*, size_t)
 {
-    why[0] = '\0';
-    return (size_t)snprintf(out, out_cap, "%s", name) < out_cap;
+    return true;
 }
 
 std::string numbered(const std::string& file, size_t dot, long n)
@@ -136,10 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memset(out, 0x5A, sizeof out);
     queries = reservations = 0;
     Platform os = platform_os;
-    os.file_exists = exists;
+    os.file_status = status;
     os.reserve_name = reserve;
     os.release_name = release;
-    os.store_name = storable;
+    os.can_store = storable;
     NamesPassed passed;
     char why[REASON_CAP];
     bool ok = capture_pick_output_name(file.c_str(), fixed, os, out, OUTPUT_NAME_CAP, &passed, why, sizeof why) ==

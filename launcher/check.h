@@ -7,8 +7,9 @@
 
 #include "platform/platform.h"
 
-/// Runs the sequence for argv[0..argc-1] as a check over os (the system's
-/// own operations, or a test's) and writes the report. The check's table
+/// Runs the sequence for argv[0..argc-1] (the check's own switch among them,
+/// which the run does not count) as a check over os (the system's own
+/// operations, or a test's) and writes the report. The check's table
 /// differs from os in that it
 /// - pauses no one: a pause moves the check's own clock, which began at
 ///   os's clock and goes by os's time zone, so the wait runs through the

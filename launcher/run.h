@@ -34,20 +34,18 @@ struct RunRecord {
     SettingsRecord settings = {};
     char suffix[SUFFIX_CAP] = {};
     char image[IMAGE_NAME_CAP] = {};
+    SettingsRead settings_read = SETTINGS_APPLIED;
+    char settings_why[REASON_CAP] = {}; // why, when it was not applied
     char file_name[OUTPUT_NAME_CAP] = {}; // the file argument, as the system stores it
-    char stored_as[REASON_CAP] = {};      // how that differs from the name given ("": not), or
-                                     // why no file of it can be stored
+    StoredName file_stored = STORED_AS_GIVEN;
+    char stored_why[REASON_CAP] = {};     // with STORED_WITH_LOOK_ALIKES: what took the place of what
     TimeArgument time;
     NamesPassed passed = {};
     char output_name[OUTPUT_NAME_CAP] = {};
     char command[COMMAND_TEXT_CAP] = {};
 };
 
-/// Runs the whole sequence for argv[0..argc-1] through os, filling *record,
-/// and returns the exit status: 1 for every early end, otherwise the
-/// status of the capture command line.
+/// Runs the whole sequence for argv[0..argc-1] through os, filling *r, and
+/// returns the exit status: 1 for every early end, otherwise the status of
+/// the capture command line.
 int run_sequence(int argc, const char* const* argv, const Platform& os, RunRecord* r);
-
-/// The program: the help text (status 0), the check mode (launcher/check.h)
-/// or a run.
-int launcher_run(int argc, const char* const* argv, const Platform& os);

@@ -6,26 +6,6 @@
 #include "platform/calls.h"
 
 #include <string.h>
-#include <time.h>
-
-namespace {
-
-// The broken-down local or UTC time of t; false when the C library cannot
-// give it. Windows has no localtime_r; its C runtime keeps one buffer per
-// thread, and this program has one thread.
-bool broken_down(time_t t, bool local, struct tm* out)
-{
-#ifdef _WIN32
-    struct tm* tm = local ? SYS(localtime)(&t) : SYS(gmtime)(&t);
-    if (tm)
-        *out = *tm;
-    return tm != nullptr;
-#else
-    return (local ? SYS(localtime_r)(&t, out) : SYS(gmtime_r)(&t, out)) != nullptr;
-#endif
-}
-
-} // namespace
 
 int64_t clock_now()
 {
@@ -36,7 +16,7 @@ bool clock_local_time(int64_t t, LocalTime* out)
 {
     struct tm local = {}, utc = {};
     // -1 is what the clock gives when it cannot be read.
-    bool ok = t != -1 && broken_down((time_t)t, true, &local) && broken_down((time_t)t, false, &utc);
+    bool ok = t != -1 && clock_broken_down((time_t)t, true, &local) && clock_broken_down((time_t)t, false, &utc);
     if (!ok)
         local = utc = tm{};
     out->hour = local.tm_hour;

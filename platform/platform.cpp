@@ -1,41 +1,19 @@
-// What every platform shares above its table: the formatted writers every
-// stage uses, and one reading of the local clock.
+// What every platform shares above its table: the one formatted writer, and
+// one reading of the local clock.
 #include "platform/platform.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 
-static void write_formatted(void (*write)(const char*, size_t), const char* fmt, va_list ap)
+void say(Writer write, const char* fmt, ...)
 {
     char text[MESSAGE_CAP]; // the longest message fits: see base/limits.h
+    va_list ap;
+    va_start(ap, fmt);
     int n = vsnprintf(text, sizeof text, fmt, ap);
-    if (n < 0)
-        return;
-    write(text, (size_t)n < sizeof text ? (size_t)n : sizeof text - 1);
-}
-
-void say(const Platform& os, const char* fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    write_formatted(os.write_out, fmt, ap);
     va_end(ap);
-}
-
-void progress(const Platform& os, const char* fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    write_formatted(os.write_progress, fmt, ap);
-    va_end(ap);
-}
-
-void say_error(const Platform& os, const char* fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    write_formatted(os.write_err, fmt, ap);
-    va_end(ap);
+    if (n >= 0)
+        write(text, (size_t)n < sizeof text ? (size_t)n : sizeof text - 1);
 }
 
 bool read_clock(const Platform& os, LocalTime* now)

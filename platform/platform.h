@@ -1,7 +1,8 @@
 // The one seam to the operating system: every operation a run asks of it is
 // one slot of the table Platform. Each platform fills the table once, in its
-// own file (Linux: platform_posix.cpp, with the posix_*.cpp files beside it
-// one concern each; Windows: platform_win32.cpp); the build picks the files.
+// own file (Linux: platform_posix.cpp, Windows: platform_win32.cpp), with
+// files beside it one mechanism each (posix_*.cpp, win32_*.cpp); the build
+// picks the files.
 // The driver, the stages and the check reach the system only through the
 // table they are handed: tests hand them a fake, the check a table built on
 // the real one. Below the table each platform file sends every system call
@@ -34,9 +35,9 @@ enum ImageState {
 
 /// What became of ending every process of an image name.
 enum StopResult {
-    STOP_ENDED,         // each one found was ended, and none runs now
+    STOP_ENDED,         // each one found was ended, and is gone
     STOP_NONE,          // none ran
-    STOP_NOT_ALL_ENDED, // one runs still (another user's, or it would not end)
+    STOP_NOT_ALL_ENDED, // one found runs still (another user's, or it would not end)
     STOP_CANNOT_TELL,   // the process table cannot be read whole
 };
 
@@ -44,7 +45,28 @@ enum StopResult {
 enum Reservation {
     RESERVED,                // this run holds it now
     RESERVATION_TAKEN,       // another run holds it
-    RESERVATION_UNAVAILABLE, // no object could be made: whether it is free is not known
+    RESERVATION_UNAVAILABLE, // no object could be made (why): whether it is free is not known
+};
+
+/// What the file status query found of a name.
+enum FileStatus {
+    ENTRY_ABSENT,  // no entry of that name: the name is free
+    ENTRY_PRESENT, // a file, a directory, a device, or a link (a dangling one too)
+    ENTRY_UNKNOWN, // the query failed otherwise (why): whether the name is free is not known
+};
+
+/// How the system stores the file argument.
+enum StoredName {
+    STORED_AS_GIVEN,         // under the bytes given
+    STORED_WITH_LOOK_ALIKES, // with look-alikes in the place of characters the code page lacks (why says so)
+    NOT_STORABLE,            // the system can store no file of that name (why)
+};
+
+/// Where a file of an output name lands.
+enum OutputDir {
+    DIR_NAMED,         // in the directory named before its last separator
+    DIR_CURRENT,       // in the current directory
+    DIR_DRIVE_CURRENT, // Windows: in the current directory of the drive it names ("C:rec.ts")
 };
 
 /// Standard output that is no console is written in blocks of this size.
@@ -53,7 +75,7 @@ const size_t STDOUT_BLOCK = 512;
 /// The operations of a run, in the order a run meets them. Every "why" is
 /// a buffer of capacity why_cap for the system's reason, in one line.
 struct Platform {
-    // --- The program's directory and the rules of its paths
+    // --- The program's directory, the arguments and the rules of names
 
     /// Writes the program directory (the running program's full path cut
     /// right after its last separator) into out, NUL-terminated; out_cap
@@ -67,15 +89,27 @@ struct Platform {
     /// system's ANSI code page (never on Linux).
     bool (*is_lead_byte)(unsigned char c);
     /// Writes into out (capacity out_cap) the name under which this system
-    /// stores a file of the name given: the same bytes, but on Windows for
-    /// a file argument with characters the code page lacks, whose
-    /// look-alikes take their place (why then says so; else it is empty).
-    /// False, with the reason, when the system can store no file of the
-    /// name. Linux: a last part over NAME_MAX bytes. Windows: a character
-    /// with no look-alike, or one whose look-alike is a separator or a
-    /// character no name may hold; then the rules of
-    /// text_windows_name_problem (base/text.h).
-    bool (*store_name)(const char* name, char* out, size_t out_cap, char* why, size_t why_cap);
+    /// stores a file named by argument pos of the vector main received
+    /// (argv[0..argc-1]). Linux: the argument's bytes. Windows: the
+    /// argument as the command line's own UTF-16 gives it, in the ANSI code
+    /// page, each character the code page lacks as its look-alike (main's
+    /// argv holds a best fit or '?' there). Then judged as can_store does.
+    StoredName (*file_argument)(int argc, const char* const* argv, int pos, char* out, size_t out_cap, char* why,
+                                size_t why_cap);
+    /// Whether this system can store a file of the name: false, with the
+    /// reason, when it cannot. Linux: a last part over NAME_MAX bytes.
+    /// Windows: the rules of text_windows_name_problem (base/text.h).
+    bool (*can_store)(const char* name, char* why, size_t why_cap);
+    /// Writes into dir (capacity OUTPUT_NAME_CAP) the directory a file of
+    /// the output name lands in, as the name gives it: up to and including
+    /// its last separator (DIR_NAMED); "" for the current directory; on
+    /// Windows "C:" for a name after a drive letter alone.
+    OutputDir (*output_dir)(const char* name, char* dir);
+    /// Writes into out the bytes under which this system's code page stores
+    /// the character code_point (a Unicode scalar value), as a text file
+    /// saved in that code page holds it: UTF-8 on Linux; the ANSI code page
+    /// on Windows, with its best fit, else '?'. Returns their count, 1 to 4.
+    size_t (*encode_char)(uint32_t code_point, char (&out)[4]);
 
     // --- Files
 
@@ -87,10 +121,10 @@ struct Platform {
     long (*read)(int fd, char* buf, size_t cap, char* why, size_t why_cap);
     /// Closes a file opened for reading.
     void (*close)(int fd);
-    /// True when path names an entry: a file, a directory, a device, or a
-    /// link, one that dangles too. False also when that cannot be told:
-    /// then the reason is in why, which is empty for a name that is free.
-    bool (*file_exists)(const char* path, char* why, size_t why_cap);
+    /// Whether path names an entry: a file, a directory, a device, or a
+    /// link, one that dangles too; ENTRY_UNKNOWN, with the reason, when the
+    /// query fails otherwise than by finding no such entry.
+    FileStatus (*file_status)(const char* path, char* why, size_t why_cap);
     /// Whether path names a program this user can start: false, with the
     /// reason, when it is missing, no file, not executable, or no program
     /// this system can load.
@@ -119,29 +153,33 @@ struct Platform {
     /// names compare byte for byte, on Windows without regard to case.
     ImageState (*image_state)(const char* image, char* why, size_t why_cap);
     /// Ends every other process of an image name by force, in one pass over
-    /// the process table, then makes sure from the table that none runs any
-    /// more. The count of processes it ended goes into *ended; the reason
-    /// for STOP_NOT_ALL_ENDED and STOP_CANNOT_TELL into why.
+    /// the process table, then makes sure that each one it ended is gone
+    /// (a process of the name started meanwhile is not its concern: the
+    /// caller looks again). The count of processes it ended goes into
+    /// *ended; the reason for STOP_NOT_ALL_ENDED and STOP_CANNOT_TELL into why.
     StopResult (*end_image)(const char* image, int* ended, char* why, size_t why_cap);
     /// Runs one command text and waits for it: its exit status (128 + n for
     /// a program signal n ended), or -1 when no process can be started at
-    /// all; a program that cannot be started says why in one line on
-    /// standard error. The output name's reservation, if one is held, is
-    /// handed on to the program. While it runs, what a console sends the
-    /// program too is ignored by the run (Linux: SIGINT, SIGQUIT; Windows:
-    /// Ctrl-C, Ctrl-Break), and SIGTERM and SIGHUP are passed on to it.
-    int (*run_command)(const char* text);
+    /// all; a program that cannot be started says why in one line through
+    /// os's write_err (os: the table this was called through). The output
+    /// name's reservation, if one is held, is handed on to the program.
+    /// While it runs, what a console sends the program too is ignored by
+    /// the run (Linux: SIGINT, SIGQUIT; Windows: Ctrl-C, Ctrl-Break), and
+    /// SIGTERM and SIGHUP are passed on to it.
+    int (*run_command)(const Platform& os, const char* text);
 
     // --- Output name reservations
 
     /// Reserves the output name for this run until the process ends,
     /// however it ends, or release_name lets it go; a run holds one at a
-    /// time. The object only one process can hold is named by the name's
-    /// key (the identity of its directory and the file's own name): on
-    /// Linux an abstract Unix socket, on Windows a named mutex. Taking it is
-    /// atomic, and the capture program inherits it. RESERVATION_UNAVAILABLE,
-    /// with the reason, when no object can be made; a name whose directory
-    /// does not exist gives that too, with why empty.
+    /// time. The objects only one process can hold are named by the name's
+    /// keys: its full path made absolute, and, where its directory exists,
+    /// the identity of that directory and the file's own name (every route
+    /// to the directory shares it); on Linux abstract Unix sockets, on
+    /// Windows named mutexes. Taking them is atomic, and the capture program
+    /// inherits them. RESERVATION_TAKEN when another run holds either;
+    /// RESERVATION_UNAVAILABLE, with the reason, when a key cannot be
+    /// formed or an object cannot be made.
     Reservation (*reserve_name)(const char* name, char* why, size_t why_cap);
     /// Lets the reservation this run holds go (none held: nothing happens).
     void (*release_name)();
@@ -167,17 +205,14 @@ extern const Platform platform_os;
 /// capture program opens takes its place.
 void platform_console_init();
 
-/// Keeps the program's argument vector, as main received it, for the name
-/// rules of Windows (which look at the command line it came from).
-void platform_keep_arguments(int argc, char** argv);
+/// A writer of text: one of a table's write_out, write_progress, write_err.
+typedef void (*Writer)(const char* text, size_t len);
 
-/// Formats into a bounded buffer and writes it to standard output (say), as
-/// a progress line (progress) or to standard error (say_error). Callers
-/// bound quoted arguments with a precision ("%.*s", QUOTE_MAX); text over
+/// Formats into a bounded buffer (MESSAGE_CAP) and writes the text with
+/// write: say(os.write_out, "Cannot open '%s'\n", path). Callers bound
+/// quoted arguments with a precision ("%.*s", QUOTE_MAX); text over
 /// MESSAGE_CAP - 1 bytes would be cut.
-void say(const Platform& os, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void progress(const Platform& os, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void say_error(const Platform& os, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void say(Writer write, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 /// Reads the local clock: false when it cannot be read.
 bool read_clock(const Platform& os, LocalTime* now);

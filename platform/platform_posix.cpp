@@ -3,6 +3,7 @@
 // table, starting a command and the reservation of output names have files
 // of their own (posix_*.cpp). Every system call goes through the fault table
 // (SYS, platform/calls.h).
+#include "base/text.h"
 #include "platform/calls.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
@@ -55,15 +56,32 @@ bool is_lead_byte(unsigned char)
 
 // A Linux file name may hold any byte but '/' and NUL; its last part at most
 // NAME_MAX bytes, or no file system can store it.
-bool store_name(const char* name, char* out, size_t out_cap, char* why, size_t why_cap)
+bool can_store(const char* name, char* why, size_t why_cap)
 {
     const char* slash = strrchr(name, '/');
-    why[0] = '\0';
-    if (strlen(slash ? slash + 1 : name) > NAME_MAX)
-        (void)snprintf(why, why_cap, "its last part is longer than %d bytes", NAME_MAX);
-    else if ((size_t)snprintf(out, out_cap, "%s", name) >= out_cap)
-        (void)snprintf(why, why_cap, "it is too long");
-    return why[0] == '\0';
+    if (strlen(slash ? slash + 1 : name) <= NAME_MAX)
+        return true;
+    (void)snprintf(why, why_cap, "its last part is longer than %d bytes", NAME_MAX);
+    return false;
+}
+
+// Linux hands main the argument's bytes as they are: they are the name.
+StoredName file_argument(int, const char* const* argv, int pos, char* out, size_t out_cap, char* why, size_t why_cap)
+{
+    if ((size_t)snprintf(out, out_cap, "%s", argv[pos]) >= out_cap) {
+        (void)snprintf(why, why_cap, "it is longer than %u bytes", (unsigned)(out_cap - 1));
+        return NOT_STORABLE;
+    }
+    return can_store(out, why, why_cap) ? STORED_AS_GIVEN : NOT_STORABLE;
+}
+
+OutputDir output_dir(const char* name, char* dir)
+{
+    const char* slash = strrchr(name, '/');
+    size_t len = slash ? (size_t)(slash - name) + 1 : 0; // fits: a name fits OUTPUT_NAME_CAP
+    memcpy(dir, name, len);
+    dir[len] = '\0';
+    return slash ? DIR_NAMED : DIR_CURRENT;
 }
 
 // --- Clock and pauses
@@ -102,18 +120,18 @@ namespace {
 
 // --- Files
 
-bool file_exists(const char* path, char* why, size_t why_cap)
+FileStatus file_status(const char* path, char* why, size_t why_cap)
 {
     // The entry itself: a symbolic link counts, however it dangles, so that
     // no run writes through one into another place. Only "no such entry"
     // says a name is free; any other failure cannot tell.
     struct stat st = {};
-    why[0] = '\0';
     if (SYS(lstat)(path, &st) == 0)
-        return true;
-    if (errno != ENOENT && errno != ENOTDIR)
-        posix_error_text(errno, why, why_cap);
-    return false;
+        return ENTRY_PRESENT;
+    if (errno == ENOENT || errno == ENOTDIR)
+        return ENTRY_ABSENT;
+    posix_error_text(errno, why, why_cap);
+    return ENTRY_UNKNOWN;
 }
 
 int open_regular(const char* path, char* why, size_t why_cap)
@@ -213,6 +231,11 @@ bool can_create_in(const char* dir, char* why, size_t why_cap)
 
 } // namespace
 
+bool clock_broken_down(time_t t, bool local, struct tm* out)
+{
+    return (local ? SYS(localtime_r)(&t, out) : SYS(gmtime_r)(&t, out)) != nullptr;
+}
+
 void posix_error_text(int err, char* why, size_t why_cap)
 {
     (void)snprintf(why, why_cap, "%s", strerror(err));
@@ -266,17 +289,18 @@ void platform_console_init()
     (void)SYS(setvbuf)(stderr, nullptr, _IONBF, 0);
 }
 
-void platform_keep_arguments(int, char**) {}
-
 const Platform platform_os = {
     program_dir,        // program_dir
     "/",                // path_separators
     is_lead_byte,       // is_lead_byte
-    store_name,         // store_name
+    file_argument,      // file_argument
+    can_store,          // can_store
+    output_dir,         // output_dir
+    text_utf8,          // encode_char
     open_regular,       // open_regular
     read_file,          // read
     close_file,         // close
-    file_exists,        // file_exists
+    file_status,        // file_status
     can_run,            // can_run
     can_create_in,      // can_create_in
     clock_now,          // clock_now

@@ -115,12 +115,19 @@ void sleep_ms(unsigned ms)
 
 } // namespace
 
+bool clock_broken_down(time_t t, bool local, struct tm* out)
+{
+    struct tm* tm = local ? SYS(localtime)(&t) : SYS(gmtime)(&t);
+    if (tm)
+        *out = *tm;
+    return tm != nullptr;
+}
+
 bool win32_is_lead_byte(unsigned char c)
 {
     return SYS(IsDBCSLeadByte)(c) != FALSE;
 }
 
-// The system's text for an error number of GetLastError.
 void win32_error_text(DWORD err, char* why, size_t why_cap)
 {
     DWORD n = SYS(FormatMessageA)(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, why,
@@ -132,8 +139,6 @@ void win32_error_text(DWORD err, char* why, size_t why_cap)
     why[n < why_cap ? n : why_cap - 1] = '\0';
 }
 
-// name in UTF-16, from the ANSI code page, in a buffer that the next call
-// writes over; null (GetLastError tells why) when it cannot be converted.
 const wchar_t* win32_wide(const char* name)
 {
     static wchar_t out[WIDE_PATH_CAP];
@@ -156,20 +161,18 @@ void platform_console_init()
     (void)SYS(setvbuf)(stderr, nullptr, _IONBF, 0);
 }
 
-void platform_keep_arguments(int argc, char** argv)
-{
-    win32_keep_arguments(argc, argv);
-}
-
 const Platform platform_os = {
     program_dir,               // program_dir
     "\\/",                     // path_separators
     win32_is_lead_byte,        // is_lead_byte
-    win32_store_name,          // store_name
+    win32_file_argument,       // file_argument
+    win32_can_store,           // can_store
+    win32_output_dir,          // output_dir
+    win32_encode_char,         // encode_char
     win32_open_regular,        // open_regular
     win32_read,                // read
     win32_close,               // close
-    win32_file_exists,         // file_exists
+    win32_file_status,         // file_status
     win32_can_run,             // can_run
     win32_can_create_in,       // can_create_in
     clock_now,                 // clock_now

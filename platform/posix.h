@@ -13,13 +13,14 @@ StopResult posix_end_image(const char* image, int* ended, char* why, size_t why_
 
 // posix_command.cpp: a command text, split as the Microsoft C runtime
 // splits it, started directly.
-int posix_run_command(const char* text);
+int posix_run_command(const Platform& os, const char* text);
 
 // posix_reservation.cpp: output name reservations (abstract Unix sockets).
 Reservation posix_reserve_name(const char* name, char* why, size_t why_cap);
 void posix_release_name();
-/// The descriptor of the reservation this run holds, -1 when none.
-int posix_held_reservation();
+/// The descriptors of the reservation this run holds, i = 0 and 1 (its
+/// path key's, its identity key's): -1 where none.
+int posix_held_reservation(int i);
 
 /// Pauses for ms milliseconds (the table's sleep_ms).
 void posix_sleep_ms(unsigned ms);

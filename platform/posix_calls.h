@@ -26,6 +26,7 @@
     X(fwrite)                             \
     X(signal)                             \
     X(readlink)                           \
+    X(getcwd)                             \
     X(getenv)                             \
     X(tzset)                              \
     X(time)                               \

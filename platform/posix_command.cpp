@@ -64,7 +64,7 @@ void restore(const Handlers& saved)
 // Sets up the start: every signal this run handles or ignores at its default
 // in the program, the program's signal mask the one before the start, and
 // the output name's reservation, if one is held, handed on to it (the same
-// descriptor without close-on-exec). 0, or an error number.
+// descriptors without close-on-exec). 0, or an error number.
 int prepare(posix_spawnattr_t* attr, posix_spawn_file_actions_t* actions, const sigset_t& mask)
 {
     sigset_t defaults;
@@ -77,28 +77,29 @@ int prepare(posix_spawnattr_t* attr, posix_spawn_file_actions_t* actions, const 
         err = SYS(posix_spawnattr_setsigmask)(attr, &mask);
     if (err == 0)
         err = SYS(posix_spawnattr_setflags)(attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    // Handed on only where that leaves the program a descriptor above it to
-    // open its files with: under a limit as tight as `ulimit -n 4` it could
-    // not even load its C library.
-    int held = posix_held_reservation();
+    // Handed on only where that leaves the program a descriptor above them
+    // to open its files with: under a limit as tight as `ulimit -n 4` it
+    // could not even load its C library.
     struct rlimit files = {};
-    bool room = SYS(getrlimit)(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY ||
-                (rlim_t)held + 2 <= files.rlim_cur;
-    if (err == 0 && held >= 0 && room)
-        err = SYS(posix_spawn_file_actions_adddup2)(actions, held, held);
+    bool limited = SYS(getrlimit)(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY;
+    for (int i = 0; i < 2 && err == 0; i++) {
+        int held = posix_held_reservation(i);
+        if (held >= 0 && (!limited || (rlim_t)held + 2 <= files.rlim_cur))
+            err = SYS(posix_spawn_file_actions_adddup2)(actions, held, held);
+    }
     return err;
 }
 
 // Says on standard error why a program cannot be started.
-void tell_error(const char* program, int err)
+void tell_error(const Platform& os, const char* program, int err)
 {
-    say_error(platform_os, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, program, strerror(err));
+    say(os.write_err, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, program, strerror(err));
 }
 
 // Starts words[0] with words as its argv and waits for it: its exit status,
 // 128 + the signal that ended it, 127 when the program cannot be started, or
 // -1 when no process can be (each of the last two says why on standard error).
-int spawn_and_wait(char** words)
+int spawn_and_wait(const Platform& os, char** words)
 {
     posix_spawnattr_t attr;
     posix_spawn_file_actions_t actions;
@@ -106,7 +107,7 @@ int spawn_and_wait(char** words)
     if (err == 0 && (err = SYS(posix_spawn_file_actions_init)(&actions)) != 0)
         SYS(posix_spawnattr_destroy)(&attr);
     if (err != 0) {
-        tell_error(words[0], err);
+        tell_error(os, words[0], err);
         return -1;
     }
     // SIGTERM and SIGHUP wait until the program's number is known.
@@ -143,7 +144,7 @@ int spawn_and_wait(char** words)
     (void)SYS(sigprocmask)(SIG_SETMASK, &mask, nullptr);
     restore(saved);
     if (err != 0) {
-        tell_error(words[0], err);
+        tell_error(os, words[0], err);
         // Out of processes or memory: nothing could have been started.
         return err == EAGAIN || err == ENOMEM ? -1 : STATUS_NOT_STARTED;
     }
@@ -158,11 +159,11 @@ int spawn_and_wait(char** words)
 
 } // namespace
 
-int posix_run_command(const char* text)
+int posix_run_command(const Platform& os, const char* text)
 {
     static char store[WORD_STORE_CAP];
     static char* words[WORDS_CAP];
     if (cmdline_split(text, store, sizeof store, words, WORDS_CAP) < 0)
         return -1;
-    return spawn_and_wait(words);
+    return spawn_and_wait(os, words);
 }

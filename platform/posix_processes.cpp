@@ -22,12 +22,16 @@ const size_t STAT_HEAD_CAP = 512; // the head of /proc/<pid>/stat, up to its sta
 const int RECHECKS = 20;
 const unsigned RECHECK_MS = 50;
 
+// The processes one look ended, by number: the first ENDED_KEPT of them.
+const int ENDED_KEPT = 64;
+
 // What a look over the process table found of one image name.
 struct Scan {
     int found;       // processes found that this user may end (and, with end, did)
     int not_endable; // processes found that this user may not end
     int denied;      // why not: the error number of the first
     int unknown;     // the error number that kept an entry from being read; 0: none
+    long ended[ENDED_KEPT]; // with end: the numbers of those it ended
 };
 
 void proc_path(char (&out)[PROC_PATH_CAP], long pid, const char* name)
@@ -102,9 +106,20 @@ int send(long pid, int sig)
     return sent;
 }
 
+// Whether pid is one of those the look `ended` ended; with more than it
+// kept, any process of the name may be.
+bool was_ended(const Scan& ended, long pid)
+{
+    for (int i = 0; i < ended.found && i < ENDED_KEPT; i++)
+        if (ended.ended[i] == pid)
+            return true;
+    return ended.found > ENDED_KEPT;
+}
+
 // Looks at every other process of the image name and, with end, sends it
-// SIGKILL (without, signal 0 asks whether it could be ended).
-Scan scan(const char* image, bool end)
+// SIGKILL (without, signal 0 asks whether it could be ended). With only,
+// it looks at no process but those the look `only` ended.
+Scan scan(const char* image, bool end, const Scan* only = nullptr)
 {
     Scan s = {};
     DIR* proc = SYS(opendir)("/proc");
@@ -123,7 +138,7 @@ Scan scan(const char* image, bool end)
         }
         char* rest = nullptr;
         long pid = strtol(entry->d_name, &rest, 10);
-        if (*rest != '\0' || pid <= 0 || pid == self || !runs_program(pid))
+        if (*rest != '\0' || pid <= 0 || pid == self || (only && !was_ended(*only, pid)) || !runs_program(pid))
             continue;
         int runs = runs_image(pid, image);
         if (runs < 0 && !s.unknown)
@@ -131,6 +146,8 @@ Scan scan(const char* image, bool end)
         if (runs <= 0)
             continue;
         if (send(pid, end ? SIGKILL : 0) == 0) {
+            if (s.found < ENDED_KEPT)
+                s.ended[s.found] = pid;
             s.found++;
         } else if (!gone(errno)) {
             if (!s.not_endable)
@@ -172,12 +189,13 @@ ImageState posix_image_state(const char* image, char* why, size_t why_cap)
 
 StopResult posix_end_image(const char* image, int* ended, char* why, size_t why_cap)
 {
-    Scan s = scan(image, true);
-    *ended = s.found;
-    // What was ended must be gone from the table: read it again until none
-    // of the name runs, for a second at most.
+    Scan first = scan(image, true), s = first;
+    *ended = first.found;
+    // What was ended must be gone from the table: it is read again, for
+    // those processes alone, until none of them runs, for a second at most.
+    // (One of the name started meanwhile is a new one: the caller looks.)
     for (int i = 0; s.found && !s.not_endable && !s.unknown && i < RECHECKS; i++) {
-        s = scan(image, false);
+        s = scan(image, false, &first);
         if (s.found)
             posix_sleep_ms(RECHECK_MS);
     }

@@ -1,9 +1,9 @@
-// Output name reservations on Linux: an abstract Unix socket, bound and
-// never listening, named by the name's key. Abstract sockets belong to the
+// Output name reservations on Linux: abstract Unix sockets, bound and never
+// listening, named by the name's keys. Abstract sockets belong to the
 // network namespace, so runs of every user and session see each other's.
-// The capture program inherits the socket (posix_command.cpp), so the name
-// stays taken while it or what it leaves running holds it, however the run
-// ends.
+// The capture program inherits the sockets (posix_command.cpp), so the name
+// stays taken while it or what it leaves running holds them, however the
+// run ends.
 #include "base/text.h"
 #include "platform/calls.h"
 #include "platform/posix.h"
@@ -18,118 +18,154 @@
 
 namespace {
 
-// A path: at most PATH_MAX bytes, as the kernel takes them.
-const size_t PATH_CAP = PATH_MAX;
-// The links followed before a name counts as a loop, as the kernel counts them.
-const int LINKS_MAX = 40;
 // An abstract socket's name: the bytes of sun_path after its leading zero.
 const size_t SOCKET_NAME_MAX = sizeof(sockaddr_un{}.sun_path) - 1;
 static_assert(SOCKET_NAME_MAX < RESERVATION_KEY_CAP, "every key fits its text");
 // "<device>.<inode>/<name>": two 64-bit numbers in hex and a file name.
 const size_t IDENTITY_CAP = 2 * 16 + 2 + NAME_MAX + 1;
+// The current directory and a name, joined.
+const size_t ABSOLUTE_CAP = PATH_MAX + OUTPUT_NAME_CAP + 1;
 
-int held_reservation = -1;
+// The sockets of the reservation this run holds; -1 where none.
+int held[2] = {-1, -1};
 
-// Where a name leads: the name itself, or, where it is a symbolic link (one
-// that dangles too), what the link points to, followed as the kernel would
-// (a relative target from the link's directory). 0, or the error number: a
-// loop, a path that does not fit, a link that cannot be read.
-int follow_links(const char* name, char (&path)[PATH_CAP])
+// Appends the parts of name to path (which ends without a separator, "" for
+// the root), leaving out empty and "." parts, and taking ".." as the part
+// before it; false when the result does not fit.
+bool append_parts(char (&path)[ABSOLUTE_CAP], size_t len, const char* name)
 {
-    int n = snprintf(path, sizeof path, "%s", name);
-    if (n < 0 || (size_t)n >= sizeof path)
-        return ENAMETOOLONG;
-    for (int hop = 0; hop < LINKS_MAX; hop++) {
-        struct stat st = {};
-        if (SYS(lstat)(path, &st) != 0)
-            return errno == ENOENT || errno == ENOTDIR ? 0 : errno;
-        if (!S_ISLNK(st.st_mode))
-            return 0;
-        char target[PATH_CAP];
-        ssize_t len = SYS(readlink)(path, target, sizeof target - 1);
-        if (len < 0)
+    for (const char* part = name; *part;) {
+        size_t n = strcspn(part, "/");
+        if (n == 2 && part[0] == '.' && part[1] == '.') {
+            while (len > 0 && path[len - 1] != '/')
+                len--;
+            len = len > 0 ? len - 1 : 0;
+        } else if (n > 0 && !(n == 1 && part[0] == '.')) {
+            if (len + 1 + n >= sizeof path)
+                return false;
+            path[len++] = '/';
+            memcpy(path + len, part, n);
+            len += n;
+        }
+        part += n + (part[n] == '/');
+    }
+    path[len] = '\0';
+    return true;
+}
+
+// The path key: the name made absolute from the current directory. 0, or
+// the error number.
+int path_key(const char* name, char* key, size_t key_cap)
+{
+    char path[ABSOLUTE_CAP] = "";
+    size_t len = 0;
+    if (name[0] != '/') {
+        if (!SYS(getcwd)(path, PATH_MAX))
             return errno;
-        target[len] = '\0';
-        const char* slash = strrchr(path, '/');
-        size_t dir_len = target[0] == '/' || !slash ? 0 : (size_t)(slash - path) + 1;
-        if (dir_len + (size_t)len >= sizeof path)
-            return ENAMETOOLONG;
-        memcpy(path + dir_len, target, (size_t)len + 1);
+        len = strcmp(path, "/") == 0 ? 0 : strlen(path);
     }
-    return ELOOP;
+    if (!append_parts(path, len, name))
+        return ENAMETOOLONG;
+    return text_object_name(path, SOCKET_NAME_MAX, key, key_cap) ? 0 : ENAMETOOLONG;
 }
 
-} // namespace
-
-bool reservation_key(const char* name, char* key, size_t key_cap, char* why, size_t why_cap)
+// The identity key: the directory as given (the name itself is never
+// followed) by its device and inode numbers, and the file's own name. 0,
+// ENOENT or ENOTDIR for a directory that does not exist, or the error number.
+int identity_key(const char* name, char* key, size_t key_cap)
 {
-    why[0] = '\0';
-    char path[PATH_CAP];
-    int err = follow_links(name, path);
-    // The directory by its identity, which every route to it shares (a
-    // symbolic link, a bind mount, ".."), and the file's own name.
-    char* slash = strrchr(path, '/');
-    const char* file = slash ? slash + 1 : path;
-    struct stat dir = {};
-    if (err == 0 && !slash) {
-        err = SYS(stat)(".", &dir) != 0 ? errno : 0;
-    } else if (err == 0) {
-        char first = slash[1];
-        slash[1] = '\0'; // the directory, its last '/' kept: "/" is the root
-        err = SYS(stat)(path, &dir) != 0 ? errno : 0;
-        slash[1] = first;
+    const char* slash = strrchr(name, '/');
+    const char* file = slash ? slash + 1 : name;
+    char dir[OUTPUT_NAME_CAP] = ".";
+    if (slash) {
+        size_t len = (size_t)(slash - name) + 1; // its last '/' kept: "/" is the root
+        if (len >= sizeof dir)
+            return ENAMETOOLONG;
+        memcpy(dir, name, len);
+        dir[len] = '\0';
     }
-    if (err == 0 && strlen(file) > NAME_MAX)
-        err = ENAMETOOLONG;
-    if (err == ENOENT || err == ENOTDIR)
-        return false; // no directory: no file can be made there, nor a key
-    if (err != 0) {
-        posix_error_text(err, why, why_cap);
-        return false;
-    }
+    struct stat st = {};
+    if (SYS(stat)(dir, &st) != 0)
+        return errno;
+    if (strlen(file) > NAME_MAX)
+        return ENAMETOOLONG;
     char identity[IDENTITY_CAP];
-    (void)snprintf(identity, sizeof identity, "%llx.%llx/%.*s", (unsigned long long)dir.st_dev,
-                   (unsigned long long)dir.st_ino, NAME_MAX, file); // fits: see IDENTITY_CAP
-    return text_object_name(identity, SOCKET_NAME_MAX, key, key_cap);
+    (void)snprintf(identity, sizeof identity, "%llx.%llx/%s", (unsigned long long)st.st_dev,
+                   (unsigned long long)st.st_ino, file); // fits: see IDENTITY_CAP
+    return text_object_name(identity, SOCKET_NAME_MAX, key, key_cap) ? 0 : ENAMETOOLONG;
 }
 
-Reservation posix_reserve_name(const char* name, char* why, size_t why_cap)
+// Binds a socket to key: RESERVED with its descriptor in *fd, or as it failed.
+Reservation bind_key(const char* key, int* fd, char* why, size_t why_cap)
 {
     sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
-    char key[RESERVATION_KEY_CAP];
-    if (!reservation_key(name, key, sizeof key, why, why_cap))
-        return RESERVATION_UNAVAILABLE;
-    size_t len = strlen(key); // fits: the key is kept to SOCKET_NAME_MAX
+    size_t len = strlen(key); // fits: a key is kept to SOCKET_NAME_MAX
     memcpy(addr.sun_path + 1, key, len);
     // Close-on-exec: of the programs this run starts, only the capture
     // program gets it.
-    int fd = SYS(socket)(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    *fd = SYS(socket)(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (*fd < 0) {
         posix_error_text(errno, why, why_cap);
         return RESERVATION_UNAVAILABLE;
     }
-    if (SYS(bind)(fd, (const sockaddr*)&addr, (socklen_t)(offsetof(sockaddr_un, sun_path) + 1 + len)) == 0) {
-        posix_release_name();
-        held_reservation = fd;
+    if (SYS(bind)(*fd, (const sockaddr*)&addr, (socklen_t)(offsetof(sockaddr_un, sun_path) + 1 + len)) == 0)
         return RESERVED;
-    }
     int err = errno;
-    (void)SYS(close)(fd);
+    (void)SYS(close)(*fd);
+    *fd = -1;
     if (err == EADDRINUSE)
         return RESERVATION_TAKEN;
     posix_error_text(err, why, why_cap);
     return RESERVATION_UNAVAILABLE;
 }
 
-int posix_held_reservation()
+} // namespace
+
+KeysFormed reservation_keys(const char* name, ReservationKeys* keys, char* why, size_t why_cap)
 {
-    return held_reservation;
+    int err = path_key(name, keys->path, sizeof keys->path);
+    int dir_err = err ? 0 : identity_key(name, keys->identity, sizeof keys->identity);
+    if (dir_err == ENOENT || dir_err == ENOTDIR)
+        return KEYS_PATH_ONLY; // no directory yet: no file is there, nor an identity
+    if (err || dir_err) {
+        posix_error_text(err ? err : dir_err, why, why_cap);
+        return KEYS_UNKNOWN;
+    }
+    return KEYS_BOTH;
+}
+
+Reservation posix_reserve_name(const char* name, char* why, size_t why_cap)
+{
+    ReservationKeys keys;
+    KeysFormed formed = reservation_keys(name, &keys, why, why_cap);
+    if (formed == KEYS_UNKNOWN)
+        return RESERVATION_UNAVAILABLE;
+    int fds[2] = {-1, -1};
+    Reservation r = bind_key(keys.path, &fds[0], why, why_cap);
+    if (r == RESERVED && formed == KEYS_BOTH)
+        r = bind_key(keys.identity, &fds[1], why, why_cap);
+    if (r != RESERVED) {
+        if (fds[0] >= 0)
+            (void)SYS(close)(fds[0]);
+        return r;
+    }
+    posix_release_name();
+    held[0] = fds[0];
+    held[1] = fds[1];
+    return RESERVED;
+}
+
+int posix_held_reservation(int i)
+{
+    return i >= 0 && i < 2 ? held[i] : -1;
 }
 
 void posix_release_name()
 {
-    if (held_reservation >= 0)
-        (void)SYS(close)(held_reservation);
-    held_reservation = -1;
+    for (int& fd : held) {
+        if (fd >= 0)
+            (void)SYS(close)(fd);
+        fd = -1;
+    }
 }

@@ -15,11 +15,14 @@
 const size_t WIDE_PATH_CAP = 2048;
 
 // win32_names.cpp: the names the system stores, in the ANSI code page.
-bool win32_store_name(const char* name, char* out, size_t out_cap, char* why, size_t why_cap);
-void win32_keep_arguments(int argc, char** argv);
+StoredName win32_file_argument(int argc, const char* const* argv, int pos, char* out, size_t out_cap, char* why,
+                               size_t why_cap);
+bool win32_can_store(const char* name, char* why, size_t why_cap);
+OutputDir win32_output_dir(const char* name, char* dir);
+size_t win32_encode_char(uint32_t code_point, char (&out)[4]);
 
 // win32_files.cpp: files, through the C runtime and the wide functions.
-bool win32_file_exists(const char* path, char* why, size_t why_cap);
+FileStatus win32_file_status(const char* path, char* why, size_t why_cap);
 int win32_open_regular(const char* path, char* why, size_t why_cap);
 long win32_read(int fd, char* buf, size_t cap, char* why, size_t why_cap);
 void win32_close(int fd);
@@ -31,13 +34,14 @@ ImageState win32_image_state(const char* image, char* why, size_t why_cap);
 StopResult win32_end_image(const char* image, int* ended, char* why, size_t why_cap);
 
 // win32_command.cpp: a command text, through cmd.exe or started directly.
-int win32_run_command(const char* text);
+int win32_run_command(const Platform& os, const char* text);
 
 // win32_reservation.cpp: output name reservations (named mutexes).
 Reservation win32_reserve_name(const char* name, char* why, size_t why_cap);
 void win32_release_name();
-/// The mutex of the reservation this run holds, null when none.
-HANDLE win32_held_reservation();
+/// The mutexes of the reservation this run holds, i = 0 and 1 (its path
+/// key's, its identity key's): null where none.
+HANDLE win32_held_reservation(int i);
 
 /// True when c is the first byte of a double-byte character of the ANSI
 /// code page (the table's is_lead_byte).

@@ -48,7 +48,7 @@ bool read_otherwise_by_cmd(const char* text)
 
 // Starts the program named by the first word of text, with text as its
 // command line, and waits for it.
-int start_directly(const char* text)
+int start_directly(const Platform& os, const char* text)
 {
     static char line[CREATE_PROCESS_LINE_CAP]; // CreateProcessA may write into its command line
     int n = snprintf(line, sizeof line, "%s", text);
@@ -60,12 +60,12 @@ int start_directly(const char* text)
     if (!SYS(CreateProcessA)(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
         DWORD err = GetLastError();
         if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
-            say_error(platform_os, "cannot start '%.*s': not found\n", (int)QUOTE_MAX, text);
+            say(os.write_err, "cannot start '%.*s': not found\n", (int)QUOTE_MAX, text);
             return STATUS_NOT_FOUND;
         }
         char why[REASON_CAP];
         win32_error_text(err, why, sizeof why);
-        say_error(platform_os, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, text, why);
+        say(os.write_err, "cannot start '%.*s': %s\n", (int)QUOTE_MAX, text, why);
         return -1;
     }
     (void)SYS(CloseHandle)(pi.hThread);
@@ -79,7 +79,7 @@ int start_directly(const char* text)
     if (waited != WAIT_OBJECT_0 || !SYS(GetExitCodeProcess)(pi.hProcess, &code)) {
         char why[REASON_CAP];
         win32_error_text(GetLastError(), why, sizeof why);
-        say_error(platform_os, "cannot tell how '%.*s' ended: %s\n", (int)QUOTE_MAX, text, why);
+        say(os.write_err, "cannot tell how '%.*s' ended: %s\n", (int)QUOTE_MAX, text, why);
         code = (DWORD)-1;
     }
     (void)SYS(CloseHandle)(pi.hProcess);
@@ -88,22 +88,23 @@ int start_directly(const char* text)
 
 } // namespace
 
-int win32_run_command(const char* text)
+int win32_run_command(const Platform& os, const char* text)
 {
     // The output name's reservation, if one is held, goes to the program
     // (through cmd.exe too): its name stays taken while the program runs,
     // however this run ends. No other handle is made inheritable.
-    if (win32_held_reservation())
-        (void)SYS(SetHandleInformation)(win32_held_reservation(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    for (int i = 0; i < 2; i++)
+        if (win32_held_reservation(i))
+            (void)SYS(SetHandleInformation)(win32_held_reservation(i), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     (void)SYS(SetConsoleCtrlHandler)(keep_waiting, TRUE);
     int status = 0;
     if (read_otherwise_by_cmd(text)) {
-        status = start_directly(text);
+        status = start_directly(os, text);
     } else {
         // COMSPEC, else CMD.EXE, with "/c"; -1 when no interpreter can be started.
         status = SYS(system)(text); // NOLINT(cert-env33-c): running the command interpreter is the point
         if (status == -1)
-            say_error(platform_os, "cannot start the command interpreter: %s\n", strerror(errno));
+            say(os.write_err, "cannot start the command interpreter: %s\n", strerror(errno));
     }
     (void)SYS(SetConsoleCtrlHandler)(keep_waiting, FALSE);
     return status;

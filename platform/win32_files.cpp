@@ -8,18 +8,18 @@
 #include <stdio.h>
 #include <string.h>
 
-bool win32_file_exists(const char* path, char* why, size_t why_cap)
+FileStatus win32_file_status(const char* path, char* why, size_t why_cap)
 {
     // The entry itself: a link counts, however it dangles. The wide function
     // on the wide name: the ANSI one stays kept to MAX_PATH even after "\\?\".
-    why[0] = '\0';
     const wchar_t* w = win32_wide(path);
     if (w && SYS(GetFileAttributesW)(w) != INVALID_FILE_ATTRIBUTES)
-        return true;
+        return ENTRY_PRESENT;
     DWORD err = GetLastError();
-    if (!w || (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND))
-        win32_error_text(err, why, why_cap);
-    return false;
+    if (w && (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND))
+        return ENTRY_ABSENT;
+    win32_error_text(err, why, why_cap);
+    return ENTRY_UNKNOWN;
 }
 
 int win32_open_regular(const char* path, char* why, size_t why_cap)

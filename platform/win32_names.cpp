@@ -5,15 +5,11 @@
 #include "platform/calls.h"
 #include "platform/win32.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
 namespace {
-
-// The program's arguments, as main received them.
-int kept_argc = 0;
-char** kept_argv = nullptr;
-
 
 // Look-alikes of characters a code page may lack, as Windows' own best fit
 // gives them for the code page that has them (Wine gives '?' instead).
@@ -48,41 +44,41 @@ int in_code_page(UINT code_page, wchar_t w, char (&out)[4])
     return 0;
 }
 
-// Writes into out (capacity out_cap) name, an argument of the command line,
-// as the code page holds it, from the command line's own UTF-16: each
-// character the code page lacks as its look-alike. The C runtime gave main
-// such a character as its best fit or as '?'. False, with the reason, for a
-// character with no look-alike; *changed tells whether one took a
-// character's place. Not an argument (a numbered name): copied as it is.
-bool from_command_line(const char* name, char* out, size_t out_cap, bool* changed, char* why, size_t why_cap)
+// What became of converting an argument from the command line's UTF-16.
+enum Conversion {
+    CONVERTED,       // out holds it
+    NO_LOOK_ALIKE,   // a character the code page lacks has no look-alike
+    TOO_LONG,        // it does not fit out
+    SPLIT_OTHERWISE, // the wide command line gives other arguments than main's
+    NOT_HAD,         // the wide command line cannot be had (errno)
+};
+
+// Writes into out (capacity out_cap) argument pos of the command line as
+// the code page holds it, from the command line's own UTF-16: each
+// character the code page lacks as its look-alike. (The C runtime gave
+// main such a character as its best fit or as '?'.)
+Conversion from_command_line(int argc, int pos, UINT code_page, char* out, size_t out_cap)
 {
-    *changed = false;
-    int pos = -1;
-    for (int i = 0; i < kept_argc; i++)
-        if (kept_argv[i] == name)
-            pos = i;
-    UINT code_page = SYS(GetACP)();
-    if (pos < 0 || code_page == CP_UTF8) // UTF-8 holds every character
-        return (size_t)snprintf(out, out_cap, "%s", name) < out_cap;
     int wide_argc = 0, new_mode = 0;
     wchar_t **wide_argv = nullptr, **wide_env = nullptr;
+    if (SYS(__wgetmainargs)(&wide_argc, &wide_argv, &wide_env, 0, &new_mode) < 0 || !wide_argv)
+        return NOT_HAD;
     // Split otherwise: a look-alike of a quotation mark or a blank got in.
-    bool lost = SYS(__wgetmainargs)(&wide_argc, &wide_argv, &wide_env, 0, &new_mode) < 0 || !wide_argv ||
-                wide_argc != kept_argc;
-    const wchar_t* given = wide_argv && !lost ? wide_argv[pos] : L"";
+    if (wide_argc != argc)
+        return SPLIT_OTHERWISE;
     size_t len = 0;
-    for (const wchar_t* w = given; *w && !lost; w++) {
+    for (const wchar_t* w = wide_argv[pos]; *w; w++) {
         char bytes[4] = {(char)*w};
         int n = *w < 0x80 ? 1 : in_code_page(code_page, *w, bytes);
-        lost = n == 0 || len + (size_t)n >= out_cap;
-        memcpy(out + len, bytes, lost ? 0 : (size_t)n);
-        len += lost ? 0 : (size_t)n;
+        if (n == 0)
+            return NO_LOOK_ALIKE;
+        if (len + (size_t)n >= out_cap)
+            return TOO_LONG;
+        memcpy(out + len, bytes, (size_t)n);
+        len += (size_t)n;
     }
-    out[lost ? 0 : len] = '\0';
-    *changed = !lost && strcmp(out, name) != 0;
-    if (lost)
-        (void)snprintf(why, why_cap, "it holds characters code page %u cannot show", code_page);
-    return !lost;
+    out[len] = '\0';
+    return CONVERTED;
 }
 
 // The code page's bytes for the superscript digits 1, 2 and 3, those it has
@@ -104,27 +100,64 @@ void superscript_digits(char (&out)[4])
 
 } // namespace
 
-bool win32_store_name(const char* name, char* out, size_t out_cap, char* why, size_t why_cap)
+bool win32_can_store(const char* name, char* why, size_t why_cap)
 {
-    bool changed = false;
-    why[0] = '\0';
-    if (!from_command_line(name, out, out_cap, &changed, why, why_cap))
-        return false;
-    const wchar_t* w = win32_wide(out);
+    const wchar_t* w = win32_wide(name);
     DWORD full_len = w ? SYS(GetFullPathNameW)(w, 0, nullptr, nullptr) : 0;
     char superscripts[4];
     superscript_digits(superscripts);
-    const char* problem = text_windows_name_problem(out, full_len > 0 ? full_len - 1 : 0, win32_is_lead_byte, superscripts);
+    const char* problem =
+        text_windows_name_problem(name, full_len > 0 ? full_len - 1 : 0, win32_is_lead_byte, superscripts);
     if (problem)
         (void)snprintf(why, why_cap, "%s", problem);
-    else if (changed)
-        (void)snprintf(why, why_cap, "the name given is stored as %s: look-alikes take the place of characters "
-                       "code page %u lacks", out, SYS(GetACP)());
     return problem == nullptr;
 }
 
-void win32_keep_arguments(int argc, char** argv)
+StoredName win32_file_argument(int argc, const char* const* argv, int pos, char* out, size_t out_cap, char* why,
+                               size_t why_cap)
 {
-    kept_argc = argc;
-    kept_argv = argv;
+    UINT code_page = SYS(GetACP)();
+    Conversion c = code_page == CP_UTF8 // UTF-8 holds every character
+                       ? (size_t)snprintf(out, out_cap, "%s", argv[pos]) < out_cap ? CONVERTED : TOO_LONG
+                       : from_command_line(argc, pos, code_page, out, out_cap);
+    if (c == NOT_HAD)
+        (void)snprintf(why, why_cap, "its characters cannot be had from the command line: %s", strerror(errno));
+    else if (c == NO_LOOK_ALIKE || c == SPLIT_OTHERWISE)
+        (void)snprintf(why, why_cap, "it holds characters code page %u cannot show", code_page);
+    else if (c == TOO_LONG)
+        (void)snprintf(why, why_cap, "in code page %u it is longer than %u bytes", code_page, (unsigned)(out_cap - 1));
+    if (c != CONVERTED || !win32_can_store(out, why, why_cap))
+        return NOT_STORABLE;
+    if (strcmp(out, argv[pos]) == 0)
+        return STORED_AS_GIVEN;
+    (void)snprintf(why, why_cap, "look-alikes take the place of characters code page %u lacks", code_page);
+    return STORED_WITH_LOOK_ALIKES;
+}
+
+OutputDir win32_output_dir(const char* name, char* dir)
+{
+    const char* sep = text_last_of(name, "\\/", win32_is_lead_byte);
+    bool drive = !sep && name[0] && name[1] == ':';
+    size_t len = sep ? (size_t)(sep - name) + 1 : drive ? 2 : 0; // fits: a name fits OUTPUT_NAME_CAP
+    memcpy(dir, name, len);
+    dir[len] = '\0';
+    return sep ? DIR_NAMED : drive ? DIR_DRIVE_CURRENT : DIR_CURRENT;
+}
+
+size_t win32_encode_char(uint32_t code_point, char (&out)[4])
+{
+    // As a text file saved in the code page holds it: the code page's
+    // bytes, or its best fit, else its default character.
+    wchar_t units[2] = {(wchar_t)code_point, 0};
+    int n_units = 1;
+    if (code_point >= 0x10000 && code_point < 0x110000) {
+        units[0] = (wchar_t)(0xD800 + ((code_point - 0x10000) >> 10));
+        units[1] = (wchar_t)(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+        n_units = 2;
+    }
+    int n = SYS(WideCharToMultiByte)(CP_ACP, 0, units, n_units, out, (int)sizeof out, nullptr, nullptr);
+    if (n > 0)
+        return (size_t)n;
+    out[0] = '?';
+    return 1;
 }

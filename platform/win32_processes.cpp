@@ -11,13 +11,33 @@ namespace {
 
 // How long an ended process is waited for before the table is read again.
 const DWORD END_WAIT_MS = 5000;
+// The processes one look ended, by number: the first ENDED_KEPT of them.
+const int ENDED_KEPT = 64;
+
+struct Ended {
+    int count;
+    DWORD id[ENDED_KEPT];
+};
+
+// Whether process id is one of those ended; with more than it kept, any
+// process of the name may be.
+bool among(const Ended& ended, DWORD id)
+{
+    for (int i = 0; i < ended.count && i < ENDED_KEPT; i++)
+        if (ended.id[i] == id)
+            return true;
+    return ended.count > ENDED_KEPT;
+}
 
 // Looks at every other process of the image name in one snapshot and, with
 // end, ends each by force and waits for it to go. Counts in *found those it
 // ended (or, without end, could end); false when the snapshot cannot be
 // read whole, with the reason in why. *not_endable counts the others: those
 // it may not end, and those still there when the wait for their end ran out.
-bool look(const char* image, bool end, int* found, int* not_endable, char* why, size_t why_cap)
+// With end, the numbers of those it ended go into *ended; with only, it looks
+// at no process but those.
+bool look(const char* image, bool end, int* found, int* not_endable, char* why, size_t why_cap,
+          Ended* ended = nullptr, const Ended* only = nullptr)
 {
     *found = *not_endable = 0;
     HANDLE snapshot = SYS(CreateToolhelp32Snapshot)(TH32CS_SNAPPROCESS, 0);
@@ -30,7 +50,8 @@ bool look(const char* image, bool end, int* found, int* not_endable, char* why, 
     DWORD self = SYS(GetCurrentProcessId)();
     BOOL more = SYS(Process32First)(snapshot, &entry);
     for (; more; more = SYS(Process32Next)(snapshot, &entry)) {
-        if (!text_starts_any_case(entry.szExeFile, image, true) || entry.th32ProcessID == self)
+        if (!text_starts_any_case(entry.szExeFile, image, true) || entry.th32ProcessID == self ||
+            (only && !among(*only, entry.th32ProcessID)))
             continue;
         // As taskkill /F ends it: with the right to terminate it.
         HANDLE process = SYS(OpenProcess)(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
@@ -49,8 +70,11 @@ bool look(const char* image, bool end, int* found, int* not_endable, char* why, 
             if (!*not_endable)
                 (void)snprintf(why, why_cap, "it still runs after it was ended");
             (*not_endable)++;
-        } else if (err == 0)
+        } else if (err == 0) {
+            if (ended && *found < ENDED_KEPT)
+                ended->id[*found] = entry.th32ProcessID;
             (*found)++;
+        }
         else if (err != ERROR_INVALID_PARAMETER) { // that one has ended meanwhile
             if (!*not_endable)
                 win32_error_text(err, why, why_cap);
@@ -80,14 +104,17 @@ StopResult win32_end_image(const char* image, int* ended, char* why, size_t why_
 {
     // Ended through the snapshot, never by a taskkill found by search order
     // (cmd.exe looks in the current directory first), and then read again:
-    // what still runs of the name, a 64-bit program a 32-bit run could not
-    // end among them, was not ended.
+    // what still runs of those it ended, a 64-bit program a 32-bit run could
+    // not end among them, was not ended. (One of the name started meanwhile
+    // is a new one: the caller looks.)
+    Ended gone = {};
     int not_endable = 0, left = 0;
-    if (!look(image, true, ended, &not_endable, why, why_cap))
+    if (!look(image, true, ended, &not_endable, why, why_cap, &gone))
         return STOP_CANNOT_TELL;
     if (not_endable)
         return STOP_NOT_ALL_ENDED;
-    if (!look(image, false, &left, &not_endable, why, why_cap))
+    gone.count = *ended;
+    if (*ended && !look(image, false, &left, &not_endable, why, why_cap, nullptr, &gone))
         return STOP_CANNOT_TELL;
     if (left || not_endable) {
         // As many as still run were not ended, as far as anyone can tell.

@@ -1,10 +1,12 @@
 // The settings file reader. It does its own text-mode handling (carriage
 // returns dropped, Ctrl-Z ends the file) so every build reads a file alike,
-// and reads the file in chunks of its own through the platform table.
+// and reads the file in chunks of its own through the platform table, up to
+// the mapping that matches.
 #include "settings/settings.h"
 
 #include "base/numbers.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -13,65 +15,92 @@ const int CTRL_Z = 26;
 const int END = -1;
 const size_t CHUNK_CAP = 4096;
 
-// The bytes of a settings file: from memory, then (fd >= 0) from the file.
+// The bytes of a settings file, as the system's code page holds its text.
 struct Source {
     const Platform* os;
     int fd;
-    const char* next;
-    const char* end;
-    bool ended;   // every byte is read, or a read failed
-    bool failed;  // a read failed (why)
     char* why;
     size_t why_cap;
-    bool stopped; // a Ctrl-Z was met
+    bool failed;  // a read failed, or a UTF-16 file ended inside a character (why)
+    bool stopped; // the file ended, or a Ctrl-Z was met
     SettingsRecord::Encoding encoding;
-    // The first bytes, held back while they could be a byte order mark.
-    int held[3];
-    size_t held_len, held_next;
+    // The chunk read last, and where in it the next byte stands.
     char chunk[CHUNK_CAP];
+    size_t next, end;
+    // A UTF-16 unit read ahead, and held back (-1: none).
+    long ahead;
+    // Bytes given out before the next read: a character converted from
+    // UTF-16, or the first bytes of a file that began like a byte order
+    // mark and had none.
+    char pending[4];
+    size_t pending_next, pending_len;
 };
 
-// The next byte of the file, or END.
+// The next byte of the file as it is stored, or END (a read that fails
+// makes it END for good).
 int fetch(Source* src)
 {
-    if (src->held_next < src->held_len)
-        return src->held[src->held_next++];
     if (src->next == src->end) {
-        long n = src->ended || src->fd < 0 ? 0 : src->os->read(src->fd, src->chunk, sizeof src->chunk, src->why,
-                                                                 src->why_cap);
-        if (n <= 0) {
-            src->failed = src->failed || n < 0;
-            src->ended = true;
+        long n = src->failed ? -1 : src->os->read(src->fd, src->chunk, sizeof src->chunk, src->why, src->why_cap);
+        src->failed = src->failed || n < 0;
+        if (n <= 0)
             return END;
-        }
-        src->next = src->chunk;
-        src->end = src->chunk + n;
+        src->next = 0;
+        src->end = (size_t)n;
     }
-    return (unsigned char)*src->next++;
+    return (unsigned char)src->chunk[src->next++];
 }
 
-// The next character: a byte, or a UTF-16 character ('?' for one that is
-// no ASCII character); END at the end and from a Ctrl-Z on.
-int decode(Source* src)
+// The next unit of a UTF-16 file, or END; a file that ends after one byte
+// of a unit cannot be whole: that is a failure.
+long unit(Source* src)
 {
-    int c = END;
+    if (src->ahead >= 0) {
+        long u = src->ahead;
+        src->ahead = -1;
+        return u;
+    }
+    int a = fetch(src);
+    int b = a == END ? END : fetch(src);
+    if (a != END && b == END && !src->failed) {
+        (void)snprintf(src->why, src->why_cap, "it is saved as UTF-16, and its last character is cut short");
+        src->failed = true;
+    }
+    if (b == END)
+        return END;
+    return src->encoding == SettingsRecord::UTF16_LE ? a | b << 8 : a << 8 | b;
+}
+
+// The next character of a UTF-16 file, a pair of units as the one character
+// it is; END at the end. A half of a pair alone is no character (U+FFFD).
+long character(Source* src)
+{
+    long u = unit(src);
+    if (u < 0xD800 || u > 0xDFFF)
+        return u;
+    long low = u <= 0xDBFF ? unit(src) : END;
+    if (low >= 0xDC00 && low <= 0xDFFF)
+        return 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+    src->ahead = low;
+    return 0xFFFD;
+}
+
+// The next byte of the text; END at its end, and from a Ctrl-Z on. A UTF-16
+// file gives the bytes under which the system's code page stores each of
+// its characters, so that the same text acts the same whatever it is saved as.
+int next_byte(Source* src)
+{
     if (src->stopped)
         return END;
-    if (src->encoding == SettingsRecord::BYTES) {
-        c = fetch(src);
-    } else {
-        for (;;) {
-            int a = fetch(src), b = fetch(src);
-            if (a == END || b == END)
-                break;
-            int unit = src->encoding == SettingsRecord::UTF16_LE ? a | b << 8 : a << 8 | b;
-            if (unit >= 0xDC00 && unit <= 0xDFFF)
-                continue; // the second half of a pair: its first gave the '?'
-            c = unit < 0x80 ? unit : '?';
-            break;
-        }
+    if (src->pending_next == src->pending_len && src->encoding != SettingsRecord::BYTES) {
+        long c = character(src);
+        src->pending_next = 0;
+        src->pending_len = c == END ? 0 : src->os->encode_char((uint32_t)c, src->pending);
     }
-    src->stopped = c == CTRL_Z;
+    int c = src->pending_next < src->pending_len ? (unsigned char)src->pending[src->pending_next++]
+            : src->encoding == SettingsRecord::BYTES ? fetch(src)
+                                                      : END;
+    src->stopped = c == END || c == CTRL_Z;
     return src->stopped ? END : c;
 }
 
@@ -91,7 +120,7 @@ void read_byte_order_mark(Source* src)
     const int bytes[] = {a, b, c};
     for (int byte : bytes)
         if (byte != END)
-            src->held[src->held_len++] = byte;
+            src->pending[src->pending_len++] = (char)byte;
 }
 
 // Reads one piece into piece (capacity SETTINGS_PIECE_CAP): the characters up
@@ -101,7 +130,7 @@ size_t read_piece(Source* src, char* piece)
 {
     size_t n = 0;
     while (n < SETTINGS_PIECE_READ - 1) {
-        int c = decode(src);
+        int c = next_byte(src);
         if (c == END)
             break;
         if (c == '\r')
@@ -163,17 +192,16 @@ void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins,
     char piece[SETTINGS_PIECE_CAP];
     int line = 1, pieces = 0;
     size_t chars = 0;
-    size_t n = 0;
-    do {
+    // Pieces until none is left, or a mapping matched: nothing after it
+    // acts, so nothing after it is read.
+    for (size_t n = 1; n > 0 && !record->mapped_line;) {
         n = read_piece(src, piece); // "" at the end
         size_t len = n > 0 && piece[n - 1] == '\n' ? n - 1 : n;
         // A line ends at its line feed, or where the file ends, if it began.
         bool ends_line = len < n || (n == 0 && pieces > 0);
         pieces += n > 0 ? 1 : 0;
         chars += len;
-        if (record->mapped_line) {
-            record->rest_unread = record->rest_unread || (line == record->mapped_line && len > 0);
-        } else if (piece[0] == 'I' || piece[0] == 'M' || piece[0] == '@') {
+        if (piece[0] == 'I' || piece[0] == 'M' || piece[0] == '@') {
             SettingsAct a = {};
             a.line = line;
             a.piece = pieces;
@@ -200,20 +228,12 @@ void apply(Source* src, int32_t* source_id, int32_t* instance, Margins* margins,
         record->lines = line++;
         pieces = 0;
         chars = 0;
-    } while (n > 0);
+    }
+    if (record->mapped_line)
+        record->lines = record->mapped_line;
 }
 
 } // namespace
-
-void settings_apply(const char* bytes, size_t len, int32_t* source_id, int32_t* instance, Margins* margins,
-                    SettingsRecord* record)
-{
-    Source src = {};
-    src.fd = -1;
-    src.next = bytes;
-    src.end = bytes + len;
-    apply(&src, source_id, instance, margins, record);
-}
 
 SettingsRead settings_read(const char* path, const Platform& os, int32_t* source_id, int32_t* instance,
                            Margins* margins, SettingsRecord* record, char* why, size_t why_cap)
@@ -222,10 +242,10 @@ SettingsRead settings_read(const char* path, const Platform& os, int32_t* source
     src.os = &os;
     src.why = why;
     src.why_cap = why_cap;
+    src.ahead = -1;
     src.fd = os.open_regular(path, why, why_cap);
     if (src.fd < 0)
         return SETTINGS_NOT_OPENED;
-    src.next = src.end = src.chunk;
     apply(&src, source_id, instance, margins, record);
     os.close(src.fd);
     return src.failed ? SETTINGS_READ_FAILED : SETTINGS_APPLIED;

@@ -46,26 +46,9 @@ struct SettingsRecord {
     SettingsAct act[SETTINGS_ACTS_KEPT];
     int acts;          // how many acted or should have, kept or not
     int kept;          // of them, those in act[]
-    int lines;         // the lines of the file (a last one without a line feed too)
-    int mapped_line;   // the line of the mapping that matched; 0: none did
-    bool rest_unread;  // that line goes on after the mapping
+    int lines;         // the lines read (a last one without a line feed too)
+    int mapped_line;   // the line of the mapping that matched, the last read; 0: none did
 };
-
-/// Applies the bytes of a settings file to the source id, the instance
-/// number and the margins, and records what each line did. The bytes are
-/// read in pieces: the text up to and including a line feed, at most 14
-/// characters; carriage returns are dropped and byte 26 (Ctrl-Z) ends the
-/// file. A UTF-8 byte order mark is skipped; a UTF-16 one (FF FE, FE FF)
-/// makes the rest read as UTF-16 characters of that order, each one that
-/// is no ASCII character read as '?'.
-///   I<n>        instance = instance - n; below 1 gives 0
-///   M<l>[,<t>]  margins, each clamped into 0..30 (t kept when missing)
-///   @<from>,<to> hex; while source id > 0: on from == source id, source
-///               id = to, and nothing after it acts (the rest is read,
-///               to count its lines)
-///   other       ignored; so are lines whose numbers cannot be read
-void settings_apply(const char* bytes, size_t len, int32_t* source_id, int32_t* instance, Margins* margins,
-                    SettingsRecord* record);
 
 /// What became of reading the settings file.
 enum SettingsRead {
@@ -74,6 +57,20 @@ enum SettingsRead {
     SETTINGS_READ_FAILED, // failed part-way (why): not to be taken as its end
 };
 
-/// Reads the file at path through os and applies it as settings_apply does.
+/// Reads the settings file at path through os and applies it to the source
+/// id, the instance number and the margins, recording what each line did.
+/// The file is read in pieces: the text up to and including a line feed,
+/// at most 14 bytes; carriage returns are dropped and byte 26 (Ctrl-Z) ends
+/// the file. A UTF-8 byte order mark is skipped; a UTF-16 one (FF FE, FE FF)
+/// makes the rest read as UTF-16 of that order, each character as the bytes
+/// the system's code page stores it as (Platform::encode_char), which are
+/// then cut into pieces as a byte file is.
+///   I<n>        instance = instance - n; below 1 gives 0
+///   M<l>[,<t>]  margins, each clamped into 0..30 (t kept when missing)
+///   @<from>,<to> hex; while source id > 0: on from == source id, source
+///               id = to, and reading ends: nothing after it is read
+///   other       ignored; so are lines whose numbers cannot be read
+/// A read that fails, or a UTF-16 file that ends one byte into a character,
+/// before reading ends: SETTINGS_READ_FAILED, with the reason.
 SettingsRead settings_read(const char* path, const Platform& os, int32_t* source_id, int32_t* instance,
                            Margins* margins, SettingsRecord* record, char* why, size_t why_cap);

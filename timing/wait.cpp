@@ -48,9 +48,9 @@ bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTim
     WaitStep step = read ? timing_wait_step(nullptr, now, at) : WaitStep{WaitStep::WAIT, 1000, 0};
     while (step.verdict == WaitStep::WAIT) {
         if (step.countdown > 0)
-            progress(os, "Please wait...%d   \r", step.countdown);
+            say(os.write_progress, "Please wait...%d   \r", step.countdown);
         else
-            progress(os, "Please wait...    \r");
+            say(os.write_progress, "Please wait...    \r");
         os.sleep_ms(step.pause_ms);
         LocalTime next = {};
         if (!read_clock(os, &next)) {
@@ -69,14 +69,17 @@ bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTim
         read = true;
     }
     *after = now;
-    progress(os, "                      \r");
+    say(os.write_progress, "                      \r");
     return step.verdict == WaitStep::GO;
 }
 
 bool timing_window_is_open(const LaunchMoment& at, const LocalTime& now)
 {
+    // From the launch moment: the rest of the launch minute launches at
+    // once; from its end to the window's end the window is open, and a run
+    // waits for the launch moment to come round again.
     int launch = seconds_of_day(at.hour, at.minute, at.second);
     int end = seconds_ahead(launch, seconds_of_day(at.end_hour, at.end_minute, at.end_second));
     int clock = seconds_ahead(launch, seconds_of_day(now.hour, now.minute, now.second));
-    return at.end_hour >= 0 && clock > 0 && clock < end;
+    return at.end_hour >= 0 && clock >= 60 - at.second && clock < end;
 }

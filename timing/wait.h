@@ -40,7 +40,8 @@ WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const L
 /// readings in *before and *after.
 bool timing_wait_for_launch(const LaunchMoment& at, const Platform& os, LocalTime* before, LocalTime* after);
 
-/// True when now lies inside the window (after its launch moment, before its
-/// end, across midnight too): a run started then waits for tomorrow's launch.
-/// A window without an end part is never open.
+/// True when now lies inside the window (across midnight too) but past its
+/// launch minute: a run started then does not record it, but waits for the
+/// launch moment to come round again. A window without an end on the clock
+/// is never open.
 bool timing_window_is_open(const LaunchMoment& at, const LocalTime& now);

@@ -7,7 +7,11 @@
 #include <stdio.h>
 #include <string.h>
 
-bool timing_read_window(const char* time_arg, Window* w)
+namespace {
+
+// Reads the start ("%d:%d" from the beginning) and the end ("%d:%d" after
+// the first '-', or the whole text with no '-'): false when any is missing.
+bool read_window(const char* time_arg, Window* w)
 {
     const char* dash = strchr(time_arg, '-');
     const char* end = dash ? dash + 1 : time_arg;
@@ -18,7 +22,7 @@ bool timing_read_window(const char* time_arg, Window* w)
 
 // One minute back from the start; below minute 0 the hour goes back, and
 // below hour 0 it becomes 23. Written so that no subtraction can overflow.
-static void minute_before(const Window& w, int* hour, int* minute)
+void minute_before(const Window& w, int* hour, int* minute)
 {
     if (w.start_minute >= 1) {
         *hour = w.start_hour;
@@ -29,12 +33,14 @@ static void minute_before(const Window& w, int* hour, int* minute)
     }
 }
 
-static bool on_the_clock(int32_t hour, int32_t minute)
+bool on_the_clock(int32_t hour, int32_t minute)
 {
     return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
 }
 
-bool timing_launch_moment(const Window& w, int lead, int trail, LaunchMoment* at)
+// The launch minute at second 40 - lead, and the window's end at second
+// trail: false when the clock never shows the launch minute.
+bool launch_moment(const Window& w, int lead, int trail, LaunchMoment* at)
 {
     int hour = 0, minute = 0;
     minute_before(w, &hour, &minute);
@@ -50,6 +56,8 @@ bool timing_launch_moment(const Window& w, int lead, int trail, LaunchMoment* at
     return true;
 }
 
+} // namespace
+
 TimeProblem timing_read_argument(const char* time_arg, int lead, int trail, TimeArgument* out)
 {
     *out = TimeArgument{};
@@ -59,9 +67,9 @@ TimeProblem timing_read_argument(const char* time_arg, int lead, int trail, Time
         n = snprintf(out->text, sizeof out->text, "%s", time_arg);
     } else {
         const Window& w = out->window;
-        if (!timing_read_window(time_arg, &out->window))
+        if (!read_window(time_arg, &out->window))
             return TIME_UNREADABLE;
-        if (!timing_launch_moment(w, lead, trail, &out->at))
+        if (!launch_moment(w, lead, trail, &out->at))
             return TIME_NEVER_SHOWN;
         int hour = w.start_hour, minute = w.start_minute, second = 0;
         if (lead > 0) {

@@ -23,17 +23,6 @@ struct LaunchMoment {
     int end_hour = -1, end_minute = 0, end_second = 0;
 };
 
-/// Reads the start ("%d:%d" from the beginning) and the end ("%d:%d" after
-/// the first '-', or the whole text with no '-'). False when any is missing:
-/// "21:", "21:00-", "21:xx".
-bool timing_read_window(const char* time_arg, Window* w);
-
-/// The launch minute (one minute before the start, over midnight if needed)
-/// at second 40 - lead, and the window's end at second trail. False when the
-/// clock never shows the launch minute ("24:30", "9:75"); "24:00" gives
-/// 23:59, "9:60" gives 9:59.
-bool timing_launch_moment(const Window& w, int lead, int trail, LaunchMoment* at);
-
 /// The time argument, read once: its kind, the launch moment of a window,
 /// and the window text handed to the capture program.
 struct TimeArgument {
@@ -52,12 +41,18 @@ enum TimeProblem {
 };
 
 /// Reads the time argument with the margins L (lead) and T (trail). With a
-/// ':' it is a window: read by timing_read_window, launched at
-/// timing_launch_moment, its text "%02d:%02d:%02d-%02d:%02d:%02d":
+/// ':' it is a window: its start is read ("%d:%d" from the beginning), and
+/// its end ("%d:%d" after the first '-', or the whole text with no '-'); it
+/// launches at the launch minute (one minute before the start, over
+/// midnight if needed) at second 40 - L, and its end on the clock is its
+/// end hour and minute at second T; its text "%02d:%02d:%02d-%02d:%02d:%02d":
 ///   21:00-21:30  L=0  T=0  ->  21:00:00-21:30:00   launch 20:59:40
 ///   21:00-21:30  L=10 T=5  ->  20:59:50-21:30:05   launch 20:59:30
 ///   0:00-0:30    L=30 T=0  ->  23:59:30-00:30:00   launch 23:59:10
 ///   21:00        L=0  T=0  ->  21:00:00-21:00:00
 ///   21:00-123:5  L=0  T=0  ->  21:00:00-123:05:00
-/// Without a ':' the text is handed on unchanged: 2100 -> 2100.
+/// Without a ':' the text is handed on unchanged: 2100 -> 2100. Refused: a
+/// start or end that cannot be read ("21:", "21:00-", "21:xx"), a launch
+/// minute the clock never shows ("24:30", "9:75"; "24:00" gives 23:59,
+/// "9:60" gives 9:59), a text over WINDOW_TEXT_CAP - 1 characters.
 TimeProblem timing_read_argument(const char* time_arg, int lead, int trail, TimeArgument* out);

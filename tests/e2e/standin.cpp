@@ -4,7 +4,8 @@
 // (each argument as "<length>:<bytes>", a line feed after each call): a call
 // in the log is its sign of life, written after its output. It exits with the
 // status in STANDIN_STATUS (default 0). STANDIN_SLEEP=<s> makes it run that
-// long first; STANDIN_TOUCH=1 makes it create the output file it is given.
+// long first; STANDIN_TOUCH=1 makes it create the output file it is given,
+// and the directory it names first where that does not exist.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -12,6 +13,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -60,9 +62,22 @@ int main(int argc, char** argv)
         sleep((unsigned)atoi(s));
 #endif
     }
-    if (argc > 1 && getenv("STANDIN_TOUCH"))
+    if (argc > 1 && getenv("STANDIN_TOUCH")) {
+        const char* name_sep = strrchr(argv[1], '/');
+        if (const char* b = strrchr(argv[1], '\\'))
+            name_sep = name_sep > b ? name_sep : b;
+        if (name_sep) {
+            char dir[1024];
+            snprintf(dir, sizeof dir, "%.*s", (int)(name_sep - argv[1]), argv[1]);
+#ifdef _WIN32
+            CreateDirectoryA(dir, nullptr);
+#else
+            mkdir(dir, 0755);
+#endif
+        }
         if (FILE* f = fopen(argv[1], "wb"))
             fclose(f);
+    }
     const char* status = getenv("STANDIN_STATUS");
     return status ? atoi(status) : 0;
 }

@@ -196,16 +196,20 @@ class ClosedOutput(Case):
 class DescriptorLimit(Case):
     @unittest.skipIf(harness.MEMCHECK or os.environ.get("QUELLATORBIN_SANITIZED"),
                      "valgrind and the sanitizers' runtime need descriptors of their own")
-    def test_a_table_it_cannot_read_is_said_and_the_recording_still_starts(self):
-        # Four descriptors: the process table's entries cannot be opened, and
-        # the capture program (dynamically linked) still loads its C library.
+    def test_what_it_cannot_tell_is_said_and_the_recording_starts_where_it_can(self):
+        # Four descriptors: the process table's entries cannot be opened, nor
+        # both of the output name's reservations made: said, and refused.
+        # Five: the capture program (dynamically linked) still loads its C
+        # library beside the reservation handed on to it.
         box = self.sandbox()
-        p = subprocess.run(["sh", "-c", 'ulimit -n 4 && exec "$0" "$@"'] + box.argv("rec.ts", "@1", "2100"),
-                           capture_output=True, cwd=box.dir, timeout=30)
-        # Standard output is a pipe: the launcher's lines wait in its buffer.
-        self.assertEqual((p.returncode, p.stdout), (0, b"standin ran\nCannot tell whether zarnivek.exe runs: Too many "
-                                                       b'open files\n%s/zarnivek.exe "rec.ts" @1 2100\n' %
-                                                       box.dir.encode()))
+        line = b'%s/zarnivek.exe "rec.ts" @1 2100\n' % box.dir.encode()
+        for limit, status, out in ((4, 1, b"Cannot tell whether zarnivek.exe runs: Too many open files\nCannot tell "
+                                          b"whether the output name rec.ts is free: Too many open files\n"),
+                                   (5, 0, b"standin ran\n" + line)):
+            p = subprocess.run(["sh", "-c", 'ulimit -n %d && exec "$0" "$@"' % limit] + box.argv("rec.ts", "@1", "2100"),
+                               capture_output=True, cwd=box.dir, timeout=30)
+            # Standard output is a pipe: the launcher's lines wait in its buffer.
+            self.assertEqual((p.returncode, p.stdout), (status, out), limit)
         self.assertEqual(len(box.calls()), 1)
 
 

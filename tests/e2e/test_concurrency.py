@@ -104,14 +104,18 @@ class Concurrent(unittest.TestCase):
 
     def test_runs_at_the_same_moment_never_share_a_name(self):
         # Eight runs for one file name leave their wait at the same moment;
-        # each capture program creates its file only seconds later.
+        # each capture program creates its file only seconds later, in a
+        # directory that does not exist yet for the last four, which their
+        # capture programs create.
         later = 3 * self.box.SPEED
-        runs = [self.start("rec.ts", "@1", "I%d" % n, "21:00-21:30", seconds=later, clock="2026-12-07 20:59:38",
-                           touch=True) for n in range(1, 9)]
+        names = ["rec.ts"] * 4 + ["newdir/rec.ts"] * 4
+        runs = [self.start(name, "@1", "I%d" % n, "21:00-21:30", seconds=later, clock="2026-12-07 20:59:38",
+                           touch=True) for n, name in enumerate(names, 1)]
         for p in runs:
             self.assertEqual(self.finish(p)[0], 0)
-        names = sorted(c[1] for c in self.box.calls())
-        self.assertEqual(names, sorted([b"rec.ts"] + [b"rec(%d).ts" % n for n in range(1, 8)]))
+        given = sorted(c[1] for c in self.box.calls())
+        self.assertEqual(given, sorted([b"%srec%s.ts" % (d, n) for d in (b"", b"newdir/")
+                                        for n in (b"", b"(1)", b"(2)", b"(3)")]))
 
     def test_a_run_ended_by_a_signal_passes_it_on_and_its_name_stays_taken(self):
         # The capture program creates its file 30 s (3 s here) after it starts.

@@ -13,9 +13,14 @@ Invocation classify(std::vector<const char*> args)
     return args_classify((int)args.size(), args.data());
 }
 
+struct Want {
+    int32_t file_pos, source_id, instance, time_pos, stop_pos, fixed_name_pos;
+};
+
 struct ClassifyCase {
     std::vector<const char*> args;
-    Invocation want; // file, source id, instance, time, stop, fixed name
+    Want want;
+    int file_index = 0, time_index = 0; // where they stand in argv; checked where given
 };
 
 TEST(Args, ClassifiesByFormLastOneWins)
@@ -40,6 +45,10 @@ TEST(Args, ClassifiesByFormLastOneWins)
         {{"Instop"}, {0, 0, 0, 0, 0, 0}},
         {{"fnstop"}, {0, 0, 0, 0, 0, 1}},
         {{""}, {0, 0, 0, 0, 0, 0}},
+        // A check's switches are not counted: its positions are the run's.
+        {{"rec.ts", "--check", "@400", "2100"}, {1, 0x400, 0, 3, 0, 0}, 1, 4},
+        {{"/CHECK", "2100", "--check", "rec.ts"}, {2, 0, 0, 1, 0, 0}, 4, 2},
+        {{"--checks.ts", "/check2"}, {1, 0, 0, 0, 0, 0}, 1, 0}, // no switches: a file, and an ignored word
     };
     for (const ClassifyCase& c : cases) {
         Invocation got = classify(c.args);
@@ -50,6 +59,39 @@ TEST(Args, ClassifiesByFormLastOneWins)
         EXPECT_EQ(got.time_pos, c.want.time_pos);
         EXPECT_EQ(got.stop_pos, c.want.stop_pos);
         EXPECT_EQ(got.fixed_name_pos, c.want.fixed_name_pos);
+        if (c.file_index || c.time_index) {
+            EXPECT_EQ(got.file_index, c.file_index);
+            EXPECT_EQ(got.time_index, c.time_index);
+        }
+    }
+}
+
+// A switch anywhere decides what the program does; the help wins, then the
+// version, then the check; a word that only begins like one is none.
+TEST(Args, SwitchesAnywhereDecideTheMode)
+{
+    const struct {
+        std::vector<const char*> args;
+        Mode want;
+    } cases[] = {
+        {{}, MODE_RUN},
+        {{"rec.ts", "@400", "2100"}, MODE_RUN},
+        {{"--check", "rec.ts"}, MODE_CHECK},
+        {{"rec.ts", "@400", "2100", "I2", "--check"}, MODE_CHECK},
+        {{"rec.ts", "/Check"}, MODE_CHECK},
+        {{"rec.ts", "--help"}, MODE_HELP},
+        {{"--check", "/?"}, MODE_HELP},
+        {{"-h"}, MODE_HELP},
+        {{"-?"}, MODE_HELP},
+        {{"/H"}, MODE_HELP},
+        {{"--version", "--check"}, MODE_VERSION},
+        {{"--version", "-h"}, MODE_HELP},
+        {{"--checked", "--helpme", "-hh", "--version2", "check", "help"}, MODE_RUN},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = c.args;
+        argv.insert(argv.begin(), "quellatorbin");
+        EXPECT_EQ(args_mode((int)argv.size(), argv.data()), c.want) << testing::PrintToString(c.args);
     }
 }
 

@@ -1,7 +1,7 @@
 // Bad input that only a POSIX file system can stage: settings "files" that
 // are FIFOs, devices or link loops, and program directories whose names the
 // capture command line would split.
-#include "launcher/run.h"
+#include "launcher/program.h"
 #include "settings/settings.h"
 
 #include "fake_platform.h"
@@ -66,10 +66,15 @@ TEST(BadInput, NamesNoFileSystemStoresAndZonesNoneKnows)
         {titles + ".ts", true}, {std::string(300, 'd') + "/x.ts", false},
     };
     for (const auto& c : names) {
-        char why[REASON_CAP] = "x", stored[1024];
-        EXPECT_EQ(platform_os.store_name(c.name.c_str(), stored, sizeof stored, why, sizeof why), !c.problem)
-            << c.name.size();
+        char why[REASON_CAP] = "", stored[1024];
+        EXPECT_EQ(platform_os.can_store(c.name.c_str(), why, sizeof why), !c.problem) << c.name.size();
         EXPECT_STREQ(why, c.problem ? "its last part is longer than 255 bytes" : "");
+        // The file argument is stored under its own bytes, and judged alike.
+        const char* argv[] = {"quellatorbin", c.name.c_str()};
+        why[0] = '\0';
+        EXPECT_EQ(platform_os.file_argument(2, argv, 1, stored, sizeof stored, why, sizeof why),
+                  c.problem ? NOT_STORABLE : STORED_AS_GIVEN);
+        EXPECT_EQ(stored, c.name);
     }
     const struct {
         const char* tz; // nullptr: no TZ

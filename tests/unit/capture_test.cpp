@@ -27,58 +27,74 @@ TEST(Capture, SuffixFromInstanceNumber)
     }
 }
 
-// One table says what each part of the capture command line may hold.
+// One table says what each part of the capture command line may hold; an
+// output name's refusal says why.
 TEST(Capture, WhatEachPartOfTheCommandLineMayHold)
 {
     const struct {
         CommandPart part;
         const char* text;
-        const char* problem; // nullptr: it may stand there
+        bool allowed;
     } cases[] = {
-        {PART_SUFFIX, "", nullptr}, {PART_SUFFIX, "1", nullptr}, {PART_SUFFIX, ":", nullptr},
-        {PART_SUFFIX, "~", nullptr}, {PART_SUFFIX, "\x80", nullptr},
+        {PART_SUFFIX, "", true}, {PART_SUFFIX, "1", true}, {PART_SUFFIX, ":", true},
+        {PART_SUFFIX, "~", true}, {PART_SUFFIX, "\x80", true},
         // Wildcards would end other instances; the rest split or redirect the command.
-        {PART_SUFFIX, "*", "it holds a wildcard or a path separator"},
-        {PART_SUFFIX, "\\", "it holds a wildcard or a path separator"},
-        {PART_SUFFIX, " ", "it holds a blank"},
-        {PART_SUFFIX, "%", "it holds a character the command interpreter acts on"},
-        {PART_SUFFIX, "\x7f", "it holds a control character"},
-        {PART_TIME, "2100", nullptr},
-        {PART_TIME, "2100&calc", "it holds a character the command interpreter acts on"},
-        {PART_TIME, "21 00", "it holds a blank"},
-        {PART_OUTPUT_NAME, "a b&c%d^.ts", nullptr}, // quoted: cmd.exe acts on none of these there
-        {PART_OUTPUT_NAME, "a\"b.ts", "it holds a double quotation mark"},
-        {PART_OUTPUT_NAME, "a\nb.ts", "it holds a control character"},
-        {PART_OUTPUT_NAME, "C:\\tv.d\\", "it ends with a backslash"},
-        {PART_OUTPUT_NAME, "x.\x95\\", nullptr}, // in code page 932, '\x95\\' is one character
-        {PART_PROGRAM_DIR, "C:\\Program Files\\tv\\", nullptr},
-        {PART_PROGRAM_DIR, "/opt/a\"b/", "it holds a double quotation mark"},
+        {PART_SUFFIX, "*", false}, {PART_SUFFIX, "\\", false}, {PART_SUFFIX, " ", false},
+        {PART_SUFFIX, "%", false}, {PART_SUFFIX, "\x7f", false},
+        {PART_TIME, "2100", true}, {PART_TIME, "2100&calc", false}, {PART_TIME, "21 00", false},
+        {PART_OUTPUT_NAME, "a b&c%d^*.ts", true}, // quoted: cmd.exe acts on none of these there
+        {PART_PROGRAM_DIR, "C:\\Program Files\\tv\\", true}, {PART_PROGRAM_DIR, "/opt/a\"b/", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(capture_part_allowed(c.part, c.text), c.allowed) << c.part << " " << c.text;
+    const struct {
+        const char* name;
+        const char* problem; // nullptr: it may stand there
+    } names[] = {
+        {"a b&c%d^.ts", nullptr},
+        {"a\"b.ts", "it holds a double quotation mark"},
+        {"a\nb.ts", "it holds a control character"},
+        {"a\x7f.ts", "it holds a control character"},
+        {"C:\\tv.d\\", "it ends with a backslash"},
+        {"x.\x95\\", nullptr}, // in code page 932, '\x95\\' is one character
     };
     const Platform& os = fake_windows_platform();
-    for (const auto& c : cases) {
-        const char* got = capture_part_problem(c.part, c.text, os.is_lead_byte);
-        EXPECT_STREQ(got ? got : "(none)", c.problem ? c.problem : "(none)") << c.text;
+    for (const auto& c : names) {
+        const char* got = capture_name_problem(c.name, os.is_lead_byte);
+        EXPECT_STREQ(got ? got : "(none)", c.problem ? c.problem : "(none)") << c.name;
     }
 }
 
-// Ending an instance: the stop message for each one ended, a line for one
-// that may still run; a table that cannot be read is read again, 100 ms on.
+// Ending an instance: one line says how it ended; a table that cannot be
+// read is read again, 100 ms on; one that comes back after the pause is
+// ended again, a few times.
 TEST(Capture, EndInstanceSaysWhatItEndedAndWhatItCouldNot)
 {
     enum Table { NOTHING, RUNS, NOT_ENDABLE, UNREADABLE, UNREADABLE_ONCE };
     const struct {
         const char* image;
         Table table;
+        unsigned settle_ms;
+        int restarts;
         bool ended;
         std::string out;
         std::vector<unsigned> pauses;
+        size_t ends; // end_image calls
     } cases[] = {
-        {"zarnivek.exe", RUNS, true, "zarnivek.exe" + STOP_TAIL, {}},
-        {"zarnivek2.exe", NOTHING, false, "", {}},
-        {"zarnivek1.exe", NOT_ENDABLE, false, "Cannot end zarnivek1.exe: Operation not permitted\n", {}},
-        {"zarnivek2.exe", UNREADABLE, false, "Cannot tell whether zarnivek2.exe runs: Too many open files\n",
-         {100, 100}},
-        {"zarnivek.exe", UNREADABLE_ONCE, true, "zarnivek.exe" + STOP_TAIL, {100}},
+        {"zarnivek.exe", RUNS, 0, 0, true, "zarnivek.exe" + STOP_TAIL, {}, 1},
+        {"zarnivek.exe", RUNS, 3000, 0, true, "zarnivek.exe" + STOP_TAIL, {3000}, 2},
+        {"zarnivek2.exe", NOTHING, 3000, 0, false, "", {}, 1},
+        {"zarnivek1.exe", NOT_ENDABLE, 3000, 0, false, "Cannot end zarnivek1.exe: Operation not permitted\n", {}, 1},
+        {"zarnivek2.exe", UNREADABLE, 0, 0, false, "Cannot tell whether zarnivek2.exe runs: Too many open files\n",
+         {100, 100}, 3},
+        {"zarnivek.exe", UNREADABLE_ONCE, 0, 0, true, "zarnivek.exe" + STOP_TAIL, {100}, 2},
+        // Started again once: ended again after the first pause.
+        {"zarnivek1.exe", RUNS, 3000, 1, true, "zarnivek1.exe" + STOP_TAIL, {3000, 3000}, 3},
+        // Started again each time: ended after each of three pauses, and said.
+        {"zarnivek1.exe", RUNS, 3000, 1000, true,
+         "Cannot end zarnivek1.exe: it starts again each time it is ended\n", {3000, 3000, 3000}, 4},
+        // A stop request looks once, without a pause.
+        {"zarnivek1.exe", RUNS, 0, 1000, true, "zarnivek1.exe" + STOP_TAIL, {}, 1},
     };
     for (const auto& c : cases) {
         const Platform& os = fake_platform();
@@ -87,8 +103,12 @@ TEST(Capture, EndInstanceSaysWhatItEndedAndWhatItCouldNot)
         if (c.table == NOT_ENDABLE)
             fake.not_endable.insert(c.image);
         fake.scan_failures = c.table == UNREADABLE ? 1000 : c.table == UNREADABLE_ONCE ? 1 : 0;
-        EXPECT_EQ(capture_end_instance(c.image, os), c.ended);
-        EXPECT_EQ(fake.events.front(), std::string("end:") + c.image);
+        fake.restarts = c.restarts;
+        EXPECT_EQ(capture_end_instance(c.image, os, c.settle_ms), c.ended);
+        size_t ends = 0;
+        for (const std::string& e : fake.events)
+            ends += e == std::string("end:") + c.image;
+        EXPECT_EQ(ends, c.ends) << c.image << " " << c.restarts;
         EXPECT_EQ(fake.out, c.out) << c.image;
         EXPECT_EQ(fake.sleeps, c.pauses) << c.image;
     }
@@ -161,9 +181,8 @@ TEST(Capture, ReservationRaceFailuresAndNoReservations)
 {
     {
         Platform appearing = fake_platform();
-        appearing.reserve_name = [](const char* name, char* why, size_t) {
+        appearing.reserve_name = [](const char* name, char*, size_t) {
             fake.events.push_back(std::string("reserve:") + name);
-            why[0] = '\0';
             if (std::string(name) == "rec.ts")
                 fake.existing.insert(name);
             return RESERVED;
@@ -175,21 +194,18 @@ TEST(Capture, ReservationRaceFailuresAndNoReservations)
     }
     const struct {
         const char* what;
-        bool no_directory;
         int reservation_failures;
         bool query_fails;
         NamePick want;
         const char* name;
-        size_t pauses;
+        std::vector<unsigned> pauses;
     } cases[] = {
-        {"no directory: the query decides", true, 0, false, NAME_PICKED, "rec(1).ts", 0},
-        {"a reservation fails once", false, 1, false, NAME_PICKED, "rec(1).ts", 1},
-        {"a reservation fails three times", false, 3, false, NAME_CANNOT_TELL, "rec(1).ts", 2},
-        {"the query cannot tell", false, 0, true, NAME_CANNOT_TELL, "rec(1).ts", 2},
+        {"a reservation fails once", 1, false, NAME_PICKED, "rec(1).ts", {100}},
+        {"a reservation fails three times", 3, false, NAME_CANNOT_TELL, "rec(1).ts", {100, 100}},
+        {"the query cannot tell", 0, true, NAME_CANNOT_TELL, "rec(1).ts", {100, 100}},
     };
     for (const auto& c : cases) {
         const Platform& os = fake_platform();
-        fake.reservations_unavailable = c.no_directory;
         fake.reservation_failures = c.reservation_failures;
         fake.existing = {"rec.ts"};
         if (c.query_fails)
@@ -197,7 +213,7 @@ TEST(Capture, ReservationRaceFailuresAndNoReservations)
         char out[512];
         EXPECT_EQ(pick("rec.ts", false, os, out), c.want) << c.what;
         EXPECT_STREQ(out, c.name) << c.what;
-        EXPECT_EQ(fake.sleeps.size(), c.pauses) << c.what;
+        EXPECT_EQ(fake.sleeps, c.pauses) << c.what;
     }
 }
 

@@ -1,7 +1,7 @@
 // The check's report, byte for byte: the run's record in, the report out,
 // on the fake platform; rows that name a time zone read the local time
 // through the C library, from the fake clock's seconds since 1970.
-#include "launcher/run.h"
+#include "launcher/program.h"
 
 #include "fake_platform.h"
 
@@ -32,10 +32,23 @@ struct Row {
     void (*stage)();       // sets up the rest of the fake, or nullptr
     int status;
     std::string report;
-    bool windows = false; // Windows' rules for names and paths
+    bool windows = false;          // Windows' rules for names and paths
+    bool clock_unreadable = false; // the local time cannot be had
 };
 
 const long long H = 3600;
+
+// 33 lines of text, "@" standing for the line's number (or the first n).
+std::string many(const std::string& text, int n = 33)
+{
+    std::string all;
+    for (int i = 1; i <= n; i++) {
+        std::string line = text;
+        size_t at = line.find('@');
+        all += at == std::string::npos ? line : line.replace(at, 1, std::to_string(i));
+    }
+    return all;
+}
 // What every report begins with, and what a run of "2100" at noon shows
 // between its instance and its output name.
 #define HEAD "program directory: /fake/\nsettings file: /fake/quellatorbin.ini\n"
@@ -66,7 +79,7 @@ const Row ROWS[] = {
      "line 7: \"M3\\x01\": margins 3 s early, 5 s late\n"
      "line 8: remark\n"
      "line 9, piece 1: \"@400,20 and a \": source id 400 -> 20, reading ends\n"
-     "the rest of line 9 and lines 10 to 12 not read: the mapping on line 9 matched\n"
+     "the rest of line 9 and the lines after it are not read: the mapping on line 9 matched\n"
      "instance number 0: image name zarnivek.exe, which does not run now\n"
      "source id: 20 (the argument gave 400)\n"
      "capture program: /fake/zarnivek.exe\n"
@@ -128,9 +141,10 @@ const Row ROWS[] = {
      "lines 1 to 2: remarks\n"
      "instance number 0: image name zarnivek.exe, which does not run now\n"
      "Bad time argument '24:30-25:00': the clock never shows its start\n"},
-    {"a settings file that cannot be read", "", {"rec.ts", "@1", "2100"}, 12 * H, nullptr,
+    {"a settings file that cannot be opened", "", {"rec.ts", "@1", "2100"}, 12 * H, nullptr,
      [] { fake.files.clear(); }, 1,
-     HEAD
+     "program directory: /fake/\n"
+     "settings file: /fake/quellatorbin.ini cannot be opened: No such file or directory\n"
      "Cannot open '/fake/quellatorbin.ini'\n"},
     // Each problem alone makes the status 2.
     {"another user's instance", "", {"rec.ts", "@1", "2100"}, 12 * H, nullptr,
@@ -195,7 +209,7 @@ const Row ROWS[] = {
      "output directory: the current directory\n"
      "/fake/zarnivek.exe \"rec.ts\" @1 02:30:00-03:30:00\n"},
     // Started inside its window, a run records tomorrow's.
-    {"a window open now", "", {"rec.ts", "@1", "21:00-21:54"}, 21 * H + 5, nullptr, nullptr, 0,
+    {"a window open now", "", {"rec.ts", "@1", "21:00-21:54"}, 21 * H + 5, nullptr, nullptr, 2,
      HEAD
      "instance number 0: image name zarnivek.exe, which does not run now\n"
      "source id: 1\n"
@@ -203,7 +217,7 @@ const Row ROWS[] = {
      "local time: 21:00:05 UTC (+0000)\n"
      "window text: 21:00:00-21:54:00\n"
      "launch: tomorrow at 20:59:40, in 23 h 59 min 35 s\n"
-     "the window 21:00:00-21:54:00 is open now: a run started now records tomorrow's\n"
+     "problem: the window 21:00:00-21:54:00 is open now: a run started now records the next one, not this one\n"
      "output name: rec.ts\n"
      "output directory: the current directory\n"
      "/fake/zarnivek.exe \"rec.ts\" @1 21:00:00-21:54:00\n"},
@@ -224,6 +238,102 @@ const Row ROWS[] = {
      "settings file: /fake/quellatorbin.ini, saved as UTF-16: read as its characters\n"
      "line 1: \"I1\": instance number 2 -> 1\n"
      "instance number 1: image name zarnivek1.exe, which does not run now: the stop request would end nothing\n"},
+    // Its characters as the code page stores them (UTF-8 here), as the check
+    // shows those of a file saved so; DEL as the control character it is.
+    {"UTF-16 characters and a DEL", fake_utf16("M5 \xE6\x97\xA5\x7F\n@1,2\nI1\n", true), {"stop"}, 12 * H, nullptr,
+     nullptr, 0,
+     "program directory: /fake/\n"
+     "settings file: /fake/quellatorbin.ini, saved as UTF-16: read as its characters\n"
+     "line 1: \"M5 \xE6\x97\xA5\\x7F\": margins 5 s early, 0 s late\n"
+     "line 2: \"@1,2\": a mapping, not considered: the source id is 0, not above 0\n"
+     "line 3: \"I1\": instance number 0 -> 0\n"
+     "instance number 0: image name zarnivek.exe, which does not run now: the stop request would end nothing\n"},
+    {"33 pieces that act", many("M1\n"), {"stop"}, 12 * H, nullptr, nullptr, 0,
+     std::string(HEAD) + many("line @: \"M1\": margins 1 s early, 0 s late\n", 32) + "and 1 more pieces that act, not shown\n"
+     "instance number 0: image name zarnivek.exe, which does not run now: the stop request would end nothing\n"},
+    // Every window that holds the moment now, across midnight too.
+    {"a window across midnight open now", "", {"rec.ts", "@1", "23:30-0:30"}, 10 * 60, nullptr, nullptr, 2,
+     HEAD
+     "instance number 0: image name zarnivek.exe, which does not run now\n"
+     "source id: 1\n"
+     "capture program: /fake/zarnivek.exe\n"
+     "local time: 00:10:00 UTC (+0000)\n"
+     "window text: 23:30:00-00:30:00\n"
+     "launch: today at 23:29:40, in 23 h 19 min 40 s\n"
+     "problem: the window 23:30:00-00:30:00 is open now: a run started now records the next one, not this one\n"
+     "output name: rec.ts\n"
+     "output directory: the current directory\n"
+     "/fake/zarnivek.exe \"rec.ts\" @1 23:30:00-00:30:00\n"},
+    {"a window of 23 hours open now", "", {"rec.ts", "@1", "13:00-12:30"}, 12 * H, nullptr, nullptr, 2,
+     HEAD
+     "instance number 0: image name zarnivek.exe, which does not run now\n"
+     "source id: 1\n"
+     "capture program: /fake/zarnivek.exe\n"
+     "local time: 12:00:00 UTC (+0000)\n"
+     "window text: 13:00:00-12:30:00\n"
+     "launch: today at 12:59:40, in 0 h 59 min 40 s\n"
+     "problem: the window 13:00:00-12:30:00 is open now: a run started now records the next one, not this one\n"
+     "output name: rec.ts\n"
+     "output directory: the current directory\n"
+     "/fake/zarnivek.exe \"rec.ts\" @1 13:00:00-12:30:00\n"},
+    // In its launch minute a run launches at once: no problem.
+    {"the launch minute", "", {"rec.ts", "@1", "21:00-21:30"}, 20 * H + 59 * 60 + 59, nullptr, nullptr, 0,
+     HEAD
+     "instance number 0: image name zarnivek.exe, which does not run now\n"
+     "source id: 1\n"
+     "capture program: /fake/zarnivek.exe\n"
+     "local time: 20:59:59 UTC (+0000)\n"
+     "window text: 21:00:00-21:30:00\n"
+     "launch: now (the launch moment 20:59:40)\n"
+     "output name: rec.ts\n"
+     "output directory: the current directory\n"
+     "/fake/zarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00\n"},
+    // A clock that cannot be read makes up no launch.
+    {"no clock, a window", "", {"rec.ts", "@1", "21:00-21:30"}, 12 * H, nullptr, nullptr, 2,
+     HEAD
+     "instance number 0: image name zarnivek.exe, which does not run now\n"
+     "source id: 1\n"
+     "capture program: /fake/zarnivek.exe\n"
+     "problem: the local time cannot be read\n"
+     "window text: 21:00:00-21:30:00\n"
+     "problem: when the launch comes cannot be told: the local time cannot be read\n"
+     "output name: rec.ts\n"
+     "output directory: the current directory\n"
+     "/fake/zarnivek.exe \"rec.ts\" @1 21:00:00-21:30:00\n",
+     false, true},
+    {"no clock, no wait", "", {"rec.ts", "@1", "2100"}, 12 * H, nullptr, nullptr, 2,
+     HEAD
+     "instance number 0: image name zarnivek.exe, which does not run now\n"
+     "source id: 1\n"
+     "capture program: /fake/zarnivek.exe\n"
+     "problem: the local time cannot be read\n"
+     "window text: 2100, handed on as given\n"
+     "launch: now, with no wait\n"
+     "output name: rec.ts\n"
+     "output directory: the current directory\n"
+     "/fake/zarnivek.exe \"rec.ts\" @1 2100\n",
+     false, true},
+    // A suffix byte of 0 names the default instance.
+    {"instance number 208", "", {"stop", "I208"}, 12 * H, nullptr, nullptr, 0,
+     HEAD
+     "instance number 208 names zarnivek.exe, as instance 0 does\n"
+     "instance number 208: image name zarnivek.exe, which does not run now: the stop request would end nothing\n"},
+    // What a run refuses with, and why.
+    {"arguments missing", "", {"x", "@zz", "2100"}, 12 * H, nullptr, nullptr, 1,
+     HEAD
+     "instance number 0: image name zarnivek.exe, which does not run now\n"
+     "missing: the output file, an argument that holds a '.' (rec.ts)\n"
+     "missing: the source id, an argument that begins with '@', in hex and not 0 (@400)\n"
+     "Not enough Parameter! (0,3,0)\n"},
+    {"the time missing, the source id mapped to 0", "@1,0\n", {"rec.ts", "@1"}, 12 * H, nullptr, nullptr, 1,
+     HEAD
+     "line 1: \"@1,0\": source id 1 -> 0, reading ends\n"
+     "the lines after line 1 are not read: the mapping on line 1 matched\n"
+     "instance number 0: image name zarnivek.exe, which does not run now\n"
+     "missing: the source id, an argument that begins with '@', in hex and not 0 (@400), after the settings file's "
+     "mapping\n"
+     "missing: the time, an argument that begins with a digit (21:00-21:30, or 2100 to hand on)\n"
+     "Not enough Parameter! (0,0,1)\n"},
 };
 
 class Check : public testing::Test {
@@ -252,6 +362,8 @@ protected:
         }
         if (r.stage)
             r.stage();
+        if (r.clock_unreadable)
+            os.local_time = [](int64_t, LocalTime* out) { return *out = LocalTime{}, false; };
         std::vector<const char*> argv = r.args;
         argv.insert(argv.begin(), "--check");
         argv.insert(argv.begin(), "quellatorbin");

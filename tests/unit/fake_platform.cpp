@@ -36,12 +36,12 @@ int open_regular(const char* path, char* why, size_t why_cap)
 
 long read_file(int, char* buf, size_t cap, char* why, size_t why_cap)
 {
-    if (fake.read_fails && open_at > 0) {
+    if (open_at >= fake.read_fails_after) {
         snprintf(why, why_cap, "Input/output error");
         return -1;
     }
     size_t n = open_text->size() - open_at < cap ? open_text->size() - open_at : cap;
-    n = n > 4 && fake.read_fails ? 4 : n; // a first chunk, then the failure
+    n = n < fake.read_fails_after - open_at ? n : fake.read_fails_after - open_at; // a first chunk, then the failure
     memcpy(buf, open_text->data() + open_at, n);
     open_at += n;
     return (long)n;
@@ -52,12 +52,18 @@ void close_file(int)
     open_text = nullptr;
 }
 
-bool file_exists(const char* path, char* why, size_t why_cap)
+FileStatus file_status(const char* path, char* why, size_t why_cap)
 {
-    why[0] = '\0';
-    if (fake.unknown.count(path))
+    if (++fake.queries > fake.max_queries) {
+        fprintf(stderr, "fake platform: more than %zu file status queries; the name loop never ends\n",
+                fake.max_queries);
+        abort();
+    }
+    if (fake.unknown.count(path)) {
         snprintf(why, why_cap, "Input/output error");
-    return fake.existing.count(path) != 0;
+        return ENTRY_UNKNOWN;
+    }
+    return fake.existing.count(path) ? ENTRY_PRESENT : ENTRY_ABSENT;
 }
 
 bool can_run(const char*, char* why, size_t why_cap)
@@ -66,8 +72,9 @@ bool can_run(const char*, char* why, size_t why_cap)
     return fake.cannot_run.empty();
 }
 
-bool can_create_in(const char*, char* why, size_t why_cap)
+bool can_create_in(const char* dir, char* why, size_t why_cap)
 {
+    fake.dir_asked = dir;
     snprintf(why, why_cap, "%s", fake.cannot_create.c_str());
     return fake.cannot_create.empty();
 }
@@ -122,7 +129,10 @@ StopResult end_image(const char* image, int* ended, char* why, size_t why_cap)
     *ended = 0;
     ImageState state = image_state(image, why, why_cap);
     if (state == IMAGE_RUNNING) {
-        fake.running.erase(image);
+        if (fake.restarts > 0)
+            fake.restarts--; // ended, and started again at once
+        else
+            fake.running.erase(image);
         *ended = 1;
     }
     return state == IMAGE_UNKNOWN       ? STOP_CANNOT_TELL
@@ -131,7 +141,7 @@ StopResult end_image(const char* image, int* ended, char* why, size_t why_cap)
                                         : STOP_NONE;
 }
 
-int run_command(const char* text)
+int run_command(const Platform&, const char* text)
 {
     fake.events.push_back(std::string("run:") + text);
     if (fake.statuses.empty())
@@ -144,14 +154,11 @@ int run_command(const char* text)
 Reservation reserve_name(const char* name, char* why, size_t why_cap)
 {
     fake.events.push_back(std::string("reserve:") + name);
-    why[0] = '\0';
     if (fake.reservation_failures > 0) {
         fake.reservation_failures--;
         snprintf(why, why_cap, "Too many open files");
         return RESERVATION_UNAVAILABLE;
     }
-    if (fake.reservations_unavailable)
-        return RESERVATION_UNAVAILABLE;
     return fake.reserved.count(name) ? RESERVATION_TAKEN : RESERVED;
 }
 
@@ -181,45 +188,87 @@ bool cp932_lead(unsigned char c)
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
-bool linux_names(const char* name, char* out, size_t out_cap, char* why, size_t)
+bool linux_can_store(const char*, char*, size_t)
 {
-    why[0] = '\0';
-    snprintf(out, out_cap, "%s", name);
     return true;
 }
 
+StoredName linux_argument(int, const char* const* argv, int pos, char* out, size_t out_cap, char*, size_t)
+{
+    snprintf(out, out_cap, "%s", argv[pos]);
+    return STORED_AS_GIVEN;
+}
+
+OutputDir linux_output_dir(const char* name, char* dir)
+{
+    const char* slash = strrchr(name, '/');
+    size_t len = slash ? (size_t)(slash - name) + 1 : 0;
+    memcpy(dir, name, len);
+    dir[len] = '\0';
+    return slash ? DIR_NAMED : DIR_CURRENT;
+}
+
 // Windows' rules for names, in code page 932 (which has no superscript digits).
-bool windows_names(const char* name, char* out, size_t out_cap, char* why, size_t why_cap)
+bool windows_can_store(const char* name, char* why, size_t why_cap)
 {
     const char* problem = text_windows_name_problem(name, strlen(name), cp932_lead, "");
     snprintf(why, why_cap, "%s", problem ? problem : "");
-    snprintf(out, out_cap, "%s", name);
     return problem == nullptr;
 }
 
+// The file argument as Windows stores it: "~" stands for a character the
+// code page lacks whose look-alike "-" takes its place.
+StoredName windows_argument(int, const char* const* argv, int pos, char* out, size_t out_cap, char* why,
+                            size_t why_cap)
+{
+    std::string name = argv[pos];
+    for (char& c : name)
+        c = c == '~' ? '-' : c;
+    snprintf(out, out_cap, "%s", name.c_str());
+    if (!windows_can_store(out, why, why_cap))
+        return NOT_STORABLE;
+    if (name == argv[pos])
+        return STORED_AS_GIVEN;
+    snprintf(why, why_cap, "look-alikes take the place of characters code page 932 lacks");
+    return STORED_WITH_LOOK_ALIKES;
+}
+
+OutputDir windows_output_dir(const char* name, char* dir)
+{
+    const char* sep = text_last_of(name, "\\/", cp932_lead);
+    bool drive = !sep && name[0] && name[1] == ':';
+    size_t len = sep ? (size_t)(sep - name) + 1 : drive ? 2 : 0;
+    memcpy(dir, name, len);
+    dir[len] = '\0';
+    return sep ? DIR_NAMED : drive ? DIR_DRIVE_CURRENT : DIR_CURRENT;
+}
+
 Platform table = {
-    program_dir,  // program_dir
-    "/",          // path_separators
-    never_lead,   // is_lead_byte
-    linux_names,  // store_name
-    open_regular, // open_regular
-    read_file,    // read
-    close_file,   // close
-    file_exists,  // file_exists
-    can_run,      // can_run
-    can_create_in, // can_create_in
-    clock_now,    // clock_now
-    local_time,   // local_time
-    zone_problem, // zone_problem
-    sleep_ms,     // sleep_ms
-    image_state,  // image_state
-    end_image,    // end_image
-    run_command,  // run_command
-    reserve_name, // reserve_name
-    release_name, // release_name
-    write_out,    // write_out
-    write_out,    // write_progress
-    write_err,    // write_err
+    program_dir,       // program_dir
+    "/",               // path_separators
+    never_lead,        // is_lead_byte
+    linux_argument,    // file_argument
+    linux_can_store,   // can_store
+    linux_output_dir,  // output_dir
+    text_utf8,         // encode_char
+    open_regular,      // open_regular
+    read_file,         // read
+    close_file,        // close
+    file_status,       // file_status
+    can_run,           // can_run
+    can_create_in,     // can_create_in
+    clock_now,         // clock_now
+    local_time,        // local_time
+    zone_problem,      // zone_problem
+    sleep_ms,          // sleep_ms
+    image_state,       // image_state
+    end_image,         // end_image
+    run_command,       // run_command
+    reserve_name,      // reserve_name
+    release_name,      // release_name
+    write_out,         // write_out
+    write_out,         // write_progress
+    write_err,         // write_err
 };
 
 } // namespace
@@ -230,7 +279,9 @@ const Platform& fake_platform()
     fake.files[fake.program_dir + "quellatorbin.ini"] = "";
     table.is_lead_byte = never_lead;
     table.path_separators = "/";
-    table.store_name = linux_names;
+    table.file_argument = linux_argument;
+    table.can_store = linux_can_store;
+    table.output_dir = linux_output_dir;
     return table;
 }
 
@@ -239,11 +290,39 @@ const Platform& fake_windows_platform()
     fake_platform();
     table.is_lead_byte = cp932_lead;
     table.path_separators = "\\/";
-    table.store_name = windows_names;
+    table.file_argument = windows_argument;
+    table.can_store = windows_can_store;
+    table.output_dir = windows_output_dir;
     return table;
 }
 
 void fake_set_clock(int h, int m, int s)
 {
     fake.clock_ms = ((long long)h * 3600 + m * 60 + s) * 1000;
+}
+
+// UTF-16 of either order after its byte order mark, from UTF-8 text.
+std::string fake_utf16(const std::string& text, bool little_endian)
+{
+    std::string out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = (unsigned char)text[i];
+        size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        uint32_t c = n == 1 ? b : b & (0x3F >> (n - 1));
+        for (size_t k = 1; k < n; k++)
+            c = c << 6 | ((unsigned char)text[i + k] & 0x3F);
+        i += n;
+        uint32_t units[2] = {c, 0};
+        size_t count = 1;
+        if (c >= 0x10000) {
+            units[0] = 0xD800 + ((c - 0x10000) >> 10);
+            units[1] = 0xDC00 + ((c - 0x10000) & 0x3FF);
+            count = 2;
+        }
+        for (size_t k = 0; k < count; k++) {
+            char lo = (char)(units[k] & 0xFF), hi = (char)(units[k] >> 8);
+            out += little_endian ? std::string{lo, hi} : std::string{hi, lo};
+        }
+    }
+    return out;
 }

@@ -10,7 +10,7 @@
 //
 // One case, or a part of the sweep, with its outcome printed:
 //   QB_FAULT_CASE=<scenario>[:<row>[:<call>[:<error>]]]   e.g. window:read:3:EIO
-#include "launcher/run.h"
+#include "launcher/program.h"
 #include "platform/faults.h"
 #include "platform/posix_calls.h"
 #include "platform/reservation_key.h"
@@ -77,6 +77,7 @@ const Rule RULES[] = {
     {"fwrite", ZERO, true, true, false},
     {"signal", SIGNAL_ERROR, false, false, false},
     {"readlink", MINUS_ONE, false, false, false},
+    {"getcwd", NO_POINTER, false, false, false},
     {"getenv", NO_POINTER, false, false, false},
     {"tzset", CANNOT_FAIL, false, false, false},
     {"time", MINUS_ONE, false, false, false},
@@ -687,9 +688,11 @@ private:
     // socket bound to its key.
     bool hold(const std::string& name)
     {
-        char key[RESERVATION_KEY_CAP], why[160];
-        if (!reservation_key(name.c_str(), key, sizeof key, why, sizeof why))
+        ReservationKeys keys;
+        char why[160];
+        if (reservation_keys(name.c_str(), &keys, why, sizeof why) == KEYS_UNKNOWN)
             return false;
+        const char* key = keys.path;
         sockaddr_un addr = {};
         addr.sun_family = AF_UNIX;
         size_t len = strlen(key);

@@ -18,7 +18,7 @@
 // run refuses; the run ends as without the fault, or says in one line what
 // failed and why, or goes on where that loses nothing; status 0 only when
 // the capture program ran and gave 0.
-#include "launcher/run.h"
+#include "launcher/program.h"
 #include "platform/faults.h"
 #include "platform/platform.h"
 #include "platform/reservation_key.h"
@@ -136,7 +136,6 @@ const Failure FAILURES[] = {
 // Rows none of the four runs reaches, and why.
 const char* const NOT_REACHED[] = {
     "GetModuleFileNameA", // the program directory is the test's
-    "__wgetmainargs", // the arguments are the test's, not the command line's
     "_isatty", "setvbuf", "GetStdHandle", "WriteFile", // the console is set up by main alone
 };
 
@@ -528,8 +527,10 @@ protected:
         for (const std::string& d : {dir_blank, dir_plain})
             ASSERT_TRUE(write_file(d + "quellatorbin.ini", "I1\r\n@400,401\r\n"));
         ASSERT_TRUE(write_file(dir_plain + "rec.ts", ""));
-        char key[RESERVATION_KEY_CAP], why[REASON_CAP];
-        ASSERT_TRUE(reservation_key((dir_plain + "rec(1).ts").c_str(), key, sizeof key, why, sizeof why)) << why;
+        ReservationKeys keys;
+        char why[REASON_CAP];
+        ASSERT_EQ(reservation_keys((dir_plain + "rec(1).ts").c_str(), &keys, why, sizeof why), KEYS_BOTH) << why;
+        const char* key = keys.path;
         wchar_t object[MAX_PATH], wide_key[RESERVATION_KEY_CAP];
         ASSERT_GT(MultiByteToWideChar(CP_UTF8, 0, key, -1, wide_key, RESERVATION_KEY_CAP), 0);
         _snwprintf(object, MAX_PATH, L"Global\\%ls", wide_key);
@@ -601,12 +602,27 @@ protected:
         WaitForSingleObject(stale, 10000);
     }
 
+    // The run's arguments in UTF-16, as the C runtime gives a program its
+    // own command line's: the runs are given theirs by the test, not by a
+    // command line.
+    static inline std::vector<std::wstring> wide_args;
+    static inline std::vector<wchar_t*> wide_argv;
+    static int run_wide_args(int* argc, wchar_t*** argv, wchar_t*** env, int, int*)
+    {
+        static wchar_t* no_env[] = {nullptr};
+        *argc = (int)wide_args.size();
+        *argv = wide_argv.data();
+        *env = no_env;
+        return 0;
+    }
+
     void install()
     {
         for (size_t i = 0; i < ROW_COUNT; i++) {
             originals[i] = faults_original(ROW_NAMES[i]);
             ASSERT_TRUE(faults_set(ROW_NAMES[i], wrapper_of(i))) << ROW_NAMES[i];
         }
+        originals[ROW___wgetmainargs] = (SystemCallPtr)&run_wide_args;
     }
 
     void uninstall()
@@ -628,6 +644,13 @@ protected:
         std::vector<const char*> argv = {"quellatorbin"};
         for (const std::string& a : s.args)
             argv.push_back(a.c_str());
+        wide_args.clear();
+        wide_argv.clear();
+        for (const char* a : argv)
+            wide_args.push_back(std::wstring(a, a + strlen(a))); // ASCII
+        for (std::wstring& a : wide_args)
+            wide_argv.push_back(&a[0]);
+        wide_argv.push_back(nullptr);
         fault = f;
         memset(calls, 0, sizeof calls);
         clock_ms = clock_start_ms = start_ms;
@@ -729,7 +752,9 @@ protected:
         auto refused = [&](const std::string& line) {
             std::string settings = s.dir + "quellatorbin.ini";
             return says_why(line, "Cannot read '" + settings + "': ") || line == "Cannot open '" + settings + "'" ||
-                   says_why(line, "Cannot tell whether the output name ");
+                   says_why(line, "Cannot tell whether the output name ") ||
+                   (starts(line, "Bad file argument '") && line.find("cannot be had from the command line: ") !=
+                                                               std::string::npos);
         };
         bool any_told = std::any_of(out.begin(), out.end(), told);
         bool any_refused = std::any_of(out.begin(), out.end(), refused);

@@ -1,4 +1,4 @@
-#include "launcher/run.h"
+#include "launcher/program.h"
 
 #include "fake_platform.h"
 
@@ -73,8 +73,6 @@ TEST_F(Run, RequiredArgumentsAndEarlyEnds)
          {BANNER, "out:Not enough Parameter! (400,0,1)\n", "sleep:6000"}, 1},
         {"mapped to 0", {"2100", "@400", "rec.ts"}, "@400,0\n", {}, {}, {12, 0, 0},
          {BANNER, "out:Not enough Parameter! (0,1,3)\n", "sleep:6000"}, 1},
-        {"--help with more arguments is a run", {"--help", "x"}, "", {}, {}, {12, 0, 0},
-         {BANNER, "out:Not enough Parameter! (0,0,0)\n", "sleep:6000"}, 1},
         {"unreadable source id is missing", {"@zz", "2100", "rec.ts"}, "", {}, {}, {12, 0, 0},
          {BANNER, "out:Not enough Parameter! (0,2,3)\n", "sleep:6000"}, 1},
         {"missing settings file", {"rec.ts", "@400", "2100"}, nullptr, {}, {}, {12, 0, 0},
@@ -103,21 +101,22 @@ TEST_F(Run, LaunchesTheCaptureProgram)
         {"mapping and margins", {"@400", "a b.ts", "21:00-21:30"}, "M10,5\n@400,20\n", {0}, {}, {20, 59, 30},
          {BANNER, "out:                      \r", KILL, "reserve:a b.ts", "out:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05\n",
           "run:$DIRzarnivek.exe \"a b.ts\" @20 20:59:50-21:30:05"}, 0},
-        {"stale instance ended, then a pause", {"rec.ts", "@1", "2100"}, "", {0}, {}, {12, 0, 0},
-         {BANNER, KILL, "out:zarnivek.exe" + STOP_TAIL, "sleep:3000", "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n",
-          "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0, {}, 0, 0, false, {"zarnivek.exe"}},
+        {"stale instance ended, then a pause and a look", {"rec.ts", "@1", "2100"}, "", {0}, {}, {12, 0, 0},
+         {BANNER, KILL, "sleep:3000", KILL, "out:zarnivek.exe" + STOP_TAIL, "reserve:rec.ts",
+          "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"},
+         0, {}, 0, 0, false, {"zarnivek.exe"}},
         {"existing file numbered", {"rec.ts", "@1", "2100"}, "", {0}, {"rec.ts", "rec(1).ts"}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec(2).ts", "out:$DIRzarnivek.exe \"rec(2).ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec(2).ts\" @1 2100"}, 0},
         {"fixed name", {"rec.ts", "@1", "2100", "fn"}, "", {0}, {"rec.ts"}, {12, 0, 0},
          {BANNER, KILL, "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
-        {"--check not first is an ignored argument", {"rec.ts", "--check", "@1", "2100"}, "", {0}, {}, {12, 0, 0},
-         {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n",
-          "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, 0},
         {"name held by another run numbered", {"rec.ts", "@1", "2100"}, "", {0}, {}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec.ts", "reserve:rec(1).ts", "out:$DIRzarnivek.exe \"rec(1).ts\" @1 2100\n",
           "run:$DIRzarnivek.exe \"rec(1).ts\" @1 2100"}, 0, {"rec.ts"}},
         {"interpreter not started", {"rec.ts", "@1", "2100"}, "", {-1}, {}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @1 2100\n", "run:$DIRzarnivek.exe \"rec.ts\" @1 2100"}, -1},
+        {"a name stored with look-alikes is handed on so", {"a~b.ts", "@1", "2100"}, "", {0}, {"a-b.ts"}, {12, 0, 0},
+         {BANNER, KILL, "reserve:a-b(1).ts", "out:$DIRzarnivek.exe \"a-b(1).ts\" @1 2100\n",
+          "run:$DIRzarnivek.exe \"a-b(1).ts\" @1 2100"}, 0, {}, 0, 0, true},
         {"source id FFFFFFFF", {"rec.ts", "@-1", "2100"}, "@FFFFFFFF,1\n", {0}, {}, {12, 0, 0},
          {BANNER, KILL, "reserve:rec.ts", "out:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100\n",
           "run:$DIRzarnivek.exe \"rec.ts\" @FFFFFFFF 2100"}, 0},
@@ -247,16 +246,53 @@ TEST_F(Run, RefusesWhenNoOutputNameIsLeftOrTheDirectoryIsUnknown)
                                "sleep:6000"}));
 }
 
-TEST_F(Run, HelpNeedsNoSettingsFile)
+// The help and the version need no settings file, write no banner, and do
+// nothing else, wherever their switch stands; a check anywhere ends and
+// starts nothing.
+TEST_F(Run, SwitchesAnywhereDoOnlyWhatTheyAsk)
 {
-    for (const char* arg : {"--help", "/?"}) {
+    const struct {
+        std::vector<const char*> args;
+        const char* begins; // standard output begins so
+        int status;
+    } cases[] = {
+        {{"--help"}, "quellatorbin 0.05: starts a capture program for one recording\n\nusage: quellatorbin ", 0},
+        {{"Chk.ts", "@400", "2100", "I2", "/?"}, "quellatorbin 0.05: starts", 0},
+        {{"--version"}, "quellatorbin 0.05\n", 0},
+        {{"Chk.ts", "@400", "2100", "I2", "--check"}, "program directory: /fake/\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
         const Platform& os = fake_platform();
-        const char* argv[] = {"quellatorbin", arg};
-        EXPECT_EQ(launcher_run(2, argv, os), 0);
-        ASSERT_EQ(fake.events.size(), 1u);
-        EXPECT_EQ(fake.out.rfind("usage: quellatorbin", 0), 0u);
+        fake.files.clear();
+        fake.files["/fake/quellatorbin.ini"] = "";
+        fake.running.insert("zarnivek2.exe");
+        std::vector<const char*> argv = c.args;
+        argv.insert(argv.begin(), "quellatorbin");
+        EXPECT_EQ(launcher_run((int)argv.size(), argv.data(), os), c.status);
+        EXPECT_EQ(fake.out.rfind(c.begins, 0), 0u) << fake.out;
         EXPECT_TRUE(fake.sleeps.empty());
+        for (const std::string& e : fake.events)
+            EXPECT_TRUE(e.rfind("run:", 0) != 0 && e.rfind("end:", 0) != 0) << e;
+        EXPECT_EQ(fake.running.count("zarnivek2.exe"), 1u);
     }
+}
+
+// A numbered name the system cannot store is refused with the reason: a
+// full path of 257 characters becomes one of 260 on Windows.
+TEST_F(Run, RefusesANumberedNameTheSystemCannotStore)
+{
+    std::string dir = "C:\\" + std::string(120, 'd') + "\\";
+    std::string name = dir + std::string(130, 'a') + ".ts";
+    std::string next = dir + std::string(130, 'a') + "(1).ts";
+    Case c = {"name too long once numbered", {name.c_str(), "@1", "2100"}, "", {}, {name}, {12, 0, 0},
+              {BANNER, KILL,
+               "out:No free output name for '" + name + "': " + next +
+                   " cannot be stored: as a full path it is longer than 259 characters (a leading \\\\?\\ lifts that)\n",
+               "sleep:6000"},
+              1};
+    c.windows = true;
+    check(c);
 }
 
 } // namespace

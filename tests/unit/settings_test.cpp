@@ -17,13 +17,16 @@ struct Result {
     int trail;
 };
 
-// Applies the bytes of a settings file to a run with the given source id and
-// instance number; margins start at 0.
+// Reads a settings file of these bytes, for a run with the given source id
+// and instance number; margins start at 0.
 Result apply(const std::string& bytes, int32_t source_id, int32_t instance)
 {
+    const Platform& os = fake_platform();
+    fake.files["/fake/q.ini"] = bytes;
     Margins m = {0, 0};
     SettingsRecord record;
-    settings_apply(bytes.data(), bytes.size(), &source_id, &instance, &m, &record);
+    char why[REASON_CAP];
+    EXPECT_EQ(settings_read("/fake/q.ini", os, &source_id, &instance, &m, &record, why, sizeof why), SETTINGS_APPLIED);
     return Result{source_id, instance, m.lead, m.trail};
 }
 
@@ -74,6 +77,18 @@ TEST(Settings, AppliesLinesInOrder)
         {"UTF-16BE", std::string("\xFE\xFF\0I\0" "1\0\n\0@\0" "1\0,\0" "2", 16), 1, 3, {2, 2, 0, 0}},
         {"UTF-16 remark of other characters", std::string("\xFF\xFE;\0\xAB\x30=\xD8\x11\xDE\n\0I\0" "1\0", 16), 1, 3,
          {1, 2, 0, 0}},
+        // A UTF-16 file is cut into pieces as the code page stores its text
+        // (UTF-8 here): the same text acts the same whatever it is saved as.
+        {"UTF-8: a remark of 14 bytes, then a mapping", "\xE6\x97\xA5" "12345678901" "23@400,20\n", 0x400, 0,
+         {0x400, 0, 0, 0}},
+        {"the same text in UTF-16", fake_utf16("\xE6\x97\xA5" "12345678901" "23@400,20\n", true), 0x400, 0,
+         {0x400, 0, 0, 0}},
+        // A pair of UTF-16 units is one character (four bytes in UTF-8).
+        {"a character outside the basic plane", fake_utf16("\xF0\x9F\x88\x91" "1234567890I5\n", false), 1, 9,
+         {1, 4, 0, 0}},
+        {"a lone half of a pair", std::string("\xFF\xFE\x11\xDEI\0" "1\0", 8), 1, 3, {1, 3, 0, 0}},
+        {"the odd byte after the mapping that matched is never read", fake_utf16("@400,20\n", true) + "\x30", 0x400, 0,
+         {0x20, 0, 0, 0}},
         {"14-character last line without line feed", "I1\nM0000000030,25", 1, 3, {1, 2, 30, 25}},
         {"byte order mark, then 13 characters", "\xEF\xBB\xBFM1234567890,2\n", 1, 0, {1, 0, 30, 2}},
         {"a mark's first bytes only are kept", "\xEF\xBBM10,5\nI1\n", 1, 3, {1, 2, 0, 0}},
@@ -92,35 +107,40 @@ TEST(Settings, AppliesLinesInOrder)
     }
 }
 
-// A settings file is read whole through the platform, or the run refuses:
-// a read that fails part-way is no end of the file.
-TEST(Settings, ReadsThroughThePlatformWholeOrNotAtAll)
+// A settings file is read through the platform up to the mapping that
+// matches, or the run refuses: a read that fails before it is no end of the
+// file, nor is a UTF-16 file that ends inside a character.
+TEST(Settings, ReadsThroughThePlatformUpToTheMatchOrNotAtAll)
 {
     const struct {
         const char* what;
-        bool present, fails;
+        std::string file; // "": missing
+        size_t fails_after;
         SettingsRead want;
+        int32_t instance;
+        const char* why;
     } cases[] = {
-        {"read whole", true, false, SETTINGS_APPLIED},
-        {"missing", false, false, SETTINGS_NOT_OPENED},
-        {"a read fails after the first chunk", true, true, SETTINGS_READ_FAILED},
+        {"read whole", "M7,8\r\nI1\r\n", SIZE_MAX, SETTINGS_APPLIED, 1, ""},
+        {"missing", "", SIZE_MAX, SETTINGS_NOT_OPENED, 2, "No such file or directory"},
+        {"a read fails after the first chunk", "M7,8\r\nI1\r\n", 4, SETTINGS_READ_FAILED, 2, "Input/output error"},
+        {"a read fails after the mapping that matched", "@1,2\nI1\n", 5, SETTINGS_APPLIED, 2, ""},
+        // The mapping's last character is cut short: "@1,20" saved, "@1,2" and a byte left.
+        {"UTF-16 cut one byte short", fake_utf16("I1\r\nM10,5\r\n@1,2", true) + "\x30", SIZE_MAX, SETTINGS_READ_FAILED, 1,
+         "it is saved as UTF-16, and its last character is cut short"},
     };
     for (const auto& c : cases) {
         const Platform& os = fake_platform();
-        if (c.present)
-            fake.files["/fake/q.ini"] = "M7,8\r\nI1\r\n";
-        fake.read_fails = c.fails;
+        if (!c.file.empty())
+            fake.files["/fake/q.ini"] = c.file;
+        fake.read_fails_after = c.fails_after;
         int32_t source_id = 1, instance = 2;
         Margins m = {0, 0};
         SettingsRecord record;
         char why[REASON_CAP] = "";
         EXPECT_EQ(settings_read("/fake/q.ini", os, &source_id, &instance, &m, &record, why, sizeof why), c.want)
             << c.what;
-        if (c.want == SETTINGS_APPLIED) {
-            EXPECT_EQ(instance, 1) << c.what;
-        } else if (c.want == SETTINGS_READ_FAILED) {
-            EXPECT_STREQ(why, "Input/output error") << c.what;
-        }
+        EXPECT_EQ(instance, c.instance) << c.what;
+        EXPECT_STREQ(c.want == SETTINGS_APPLIED ? "" : why, c.why) << c.what;
     }
 }
 

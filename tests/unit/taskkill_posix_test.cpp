@@ -1,7 +1,7 @@
-// The Linux build's process table and built-in taskkill against real
-// processes: a forked child renamed with prctl stands for a running capture
-// instance.
-#include "platform/faults.h"
+// The Linux build's process table, the ending of an image and the pauses,
+// against real processes: a forked child renamed with prctl stands for a
+// running capture instance.
+#include "platform/calls.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <memory>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -91,17 +92,20 @@ struct Child {
     }
 };
 
-// Ends every process of the image name: 0 when it ended each one it found,
-// 128 when none ran, 1 when one may still run, as taskkill answers.
-int taskkill(const std::string& image)
+const char* const RESULTS[] = {"ended", "none", "not all ended", "cannot tell"};
+
+// Ends every process of the image name: what became of it, and why.
+std::string end(const std::string& image, int* ended = nullptr)
 {
-    int ended = 0;
-    char why[160];
-    StopResult r = platform_os.end_image(image.c_str(), &ended, why, sizeof why);
-    return r == STOP_ENDED ? 0 : r == STOP_NONE ? 128 : 1;
+    int count = 0;
+    char why[160] = "";
+    StopResult r = platform_os.end_image(image.c_str(), &count, why, sizeof why);
+    if (ended)
+        *ended = count;
+    return std::string(RESULTS[r]) + (why[0] ? std::string(" (") + why + ")" : "");
 }
 
-TEST(Taskkill, EndsEveryProcessOfThatImageNameAndNoOther)
+TEST(EndImage, EndsEveryProcessOfThatImageNameAndNoOther)
 {
     const struct {
         const char* name;
@@ -118,7 +122,7 @@ TEST(Taskkill, EndsEveryProcessOfThatImageNameAndNoOther)
     for (const auto& c : cases) {
         Child child(c.name, false);
         ASSERT_GT(child.pid, 0);
-        EXPECT_EQ(taskkill(c.image), c.ended ? 0 : 128) << c.name << " / " << c.image;
+        EXPECT_EQ(end(c.image), c.ended ? "ended" : "none") << c.name << " / " << c.image;
         if (c.ended)
             EXPECT_EQ(child.end_signal(), SIGKILL) << c.name;
         else
@@ -126,33 +130,100 @@ TEST(Taskkill, EndsEveryProcessOfThatImageNameAndNoOther)
     }
 }
 
-TEST(Taskkill, TwoInstancesAreBothEnded)
+TEST(EndImage, TwoInstancesAreBothEnded)
 {
     Child first("zarnivekw.exe", false), second("zarnivekw.exe", false);
-    EXPECT_EQ(taskkill("zarnivekw.exe"), 0);
+    int ended = 0;
+    EXPECT_EQ(end("zarnivekw.exe", &ended), "ended");
+    EXPECT_EQ(ended, 2);
     EXPECT_EQ(first.end_signal(), SIGKILL);
     EXPECT_EQ(second.end_signal(), SIGKILL);
-    EXPECT_EQ(taskkill("zarnivekw.exe"), 128);
+    EXPECT_EQ(end("zarnivekw.exe"), "none");
 }
 
 // An ended process that waits to be reaped has nothing left to end: it must
 // not count as a stale instance that was ended (which would cost a pause).
-TEST(Taskkill, ZombieIsNotReportedAsEnded)
+TEST(EndImage, ZombieIsNotReportedAsEnded)
 {
     Child zombie("zarnivekz.exe", true);
     ASSERT_GT(zombie.pid, 0);
-    EXPECT_EQ(taskkill("zarnivekz.exe"), 128);
+    EXPECT_EQ(end("zarnivekz.exe"), "none");
     EXPECT_EQ(zombie.end_signal(), 0);
 }
 
-TEST(Taskkill, NeverEndsTheCallingProcess)
+TEST(EndImage, NeverEndsTheCallingProcess)
 {
     char own[16] = {};
     prctl(PR_GET_NAME, own);
     prctl(PR_SET_NAME, "zarnivekt.exe");
-    int status = taskkill("zarnivekt.exe");
+    std::string result = end("zarnivekt.exe");
     prctl(PR_SET_NAME, own);
-    EXPECT_EQ(status, 128);
+    EXPECT_EQ(result, "none");
+}
+
+// Calls of kill and nanosleep, counted by the hooks below; a loop that
+// never ends aborts instead of hanging.
+int kills, naps;
+
+int kill_nothing(pid_t, int)
+{
+    if (++kills > 1000)
+        abort();
+    return 0;
+}
+
+// The process ended is gone; one of the name starts at once in its place.
+std::unique_ptr<Child> replacement;
+
+int kill_and_replace(pid_t pid, int sig)
+{
+    int sent = ((decltype(&::kill))platform_calls[CALL_kill].original)(pid, sig);
+    if (sig == SIGKILL && !replacement)
+        replacement.reset(new Child("zarnivekb.exe", false));
+    return sent;
+}
+
+int nap_fails(const struct timespec*, struct timespec*)
+{
+    if (++naps > 1000)
+        abort();
+    errno = EIO;
+    return -1;
+}
+
+int nap(const struct timespec*, struct timespec*)
+{
+    naps++;
+    return 0;
+}
+
+// A kill that ends nothing is noticed by looking again, for a second, 50 ms
+// apart; a process of the name that starts meanwhile is a new one, not one
+// that would not end; a pause that fails is tried again a few times.
+TEST(EndImage, LooksAgainAtWhatItEndedForASecond)
+{
+    Child stays("zarnivekk.exe", false);
+    platform_calls[CALL_kill].current = (SystemCallPtr)kill_nothing;
+    platform_calls[CALL_nanosleep].current = (SystemCallPtr)nap;
+    kills = naps = 0;
+    EXPECT_EQ(end("zarnivekk.exe"), "not all ended (it still runs after SIGKILL)");
+    EXPECT_EQ(kills, 21); // SIGKILL, then signal 0 at each look
+    EXPECT_EQ(naps, 20);
+    platform_calls[CALL_nanosleep].current = platform_calls[CALL_nanosleep].original;
+    platform_calls[CALL_kill].current = (SystemCallPtr)kill_and_replace;
+    Child ended("zarnivekb.exe", false);
+    EXPECT_EQ(end("zarnivekb.exe"), "ended");
+    EXPECT_EQ(ended.end_signal(), SIGKILL);
+    platform_calls[CALL_kill].current = platform_calls[CALL_kill].original;
+    ASSERT_TRUE(replacement && replacement->running());
+    EXPECT_EQ(end("zarnivekb.exe"), "ended");
+    EXPECT_EQ(replacement->end_signal(), SIGKILL);
+    replacement.reset();
+    platform_calls[CALL_nanosleep].current = (SystemCallPtr)nap_fails;
+    naps = 0;
+    platform_os.sleep_ms(1000);
+    EXPECT_EQ(naps, 3);
+    platform_calls[CALL_nanosleep].current = platform_calls[CALL_nanosleep].original;
 }
 
 // Runs look(image) in a child process as `uid` (-1: as this test) with at
@@ -189,13 +260,13 @@ std::string in_child(void (*look)(const char*), const char* image, int uid, int 
     return seen;
 }
 
-// What the process table shows of an image name, and what taskkill gives.
+// What the process table shows of an image name, and what ending it gives.
 void table(const char* image)
 {
     static const char* const STATES[] = {"not running", "running", "not endable", "unknown"};
     char why[160] = "";
     ImageState state = platform_os.image_state(image, why, sizeof why);
-    fprintf(stderr, "%s (%s), taskkill %d", STATES[state], why, taskkill(image));
+    fprintf(stderr, "%s (%s), end: %s", STATES[state], why, end(image).c_str());
 }
 
 // "Not running" only when the table says so: an entry that cannot be read
@@ -211,12 +282,13 @@ TEST(ProcessTable, TellsWhatRunsWhatCannotBeEndedAndWhatCannotBeTold)
         int uid, files;
         const char* want;
     } cases[] = {
-        {"zarnivekz.exe", -1, 0, "not running (), taskkill 128"},
-        {"zarnivekn.exe", -1, 0, "not running (), taskkill 128"},
+        {"zarnivekz.exe", -1, 0, "not running (), end: none"},
+        {"zarnivekn.exe", -1, 0, "not running (), end: none"},
         // The table itself, or the entries in it, cannot be opened.
-        {"zarnivekr.exe", -1, 3, "unknown (Too many open files), taskkill 1"},
-        {"zarnivekr.exe", -1, 4, "unknown (Too many open files), taskkill 1"},
-        {"zarnivekp.exe", 65534, 0, "not endable (Operation not permitted), taskkill 1"},
+        {"zarnivekr.exe", -1, 3, "unknown (Too many open files), end: cannot tell (Too many open files)"},
+        {"zarnivekr.exe", -1, 4, "unknown (Too many open files), end: cannot tell (Too many open files)"},
+        {"zarnivekp.exe", 65534, 0,
+         "not endable (Operation not permitted), end: not all ended (Operation not permitted)"},
     };
     for (const auto& c : cases) {
         // Valgrind (QB_MEMCHECK) keeps descriptors of its own: no lower limit can be set.
@@ -247,7 +319,7 @@ TEST(Command, SignalsArePassedOnAndAtTheirDefaultInTheProgram)
             _exit(0);
         }
         std::string command = std::string("/bin/sh -c \"grep SigIgn /proc/self/status > ") + path + "; exec sleep 5\"";
-        EXPECT_EQ(platform_os.run_command(command.c_str()), 128 + sig);
+        EXPECT_EQ(platform_os.run_command(platform_os, command.c_str()), 128 + sig);
         waitpid(sender, nullptr, 0);
         FILE* f = fopen(path, "r");
         ASSERT_NE(f, nullptr);
@@ -269,23 +341,23 @@ int open_hiding_others(const char* path, int flags, ...)
         errno = ENOENT;
         return -1;
     }
-    return ((int (*)(const char*, int, ...))faults_original("open"))(path, flags);
+    return ((int (*)(const char*, int, ...))platform_calls[CALL_open].original)(path, flags);
 }
 
 TEST(ProcessTable, ATableThatHidesOtherUsersCannotTell)
 {
-    ASSERT_TRUE(faults_set("open", (SystemCallPtr)open_hiding_others));
+    platform_calls[CALL_open].current = (SystemCallPtr)open_hiding_others;
     char why[160] = "";
     EXPECT_EQ(platform_os.image_state("zarnivekh.exe", why, sizeof why), IMAGE_UNKNOWN);
     EXPECT_STREQ(why, "Permission denied");
-    EXPECT_EQ(taskkill("zarnivekh.exe"), 1);
-    faults_set("open", nullptr);
-    EXPECT_EQ(taskkill("zarnivekh.exe"), 128);
+    EXPECT_EQ(end("zarnivekh.exe"), "cannot tell (Permission denied)");
+    platform_calls[CALL_open].current = platform_calls[CALL_open].original;
+    EXPECT_EQ(end("zarnivekh.exe"), "none");
 }
 
 void start(const char*)
 {
-    fprintf(stderr, "status %d", platform_os.run_command("/bin/true"));
+    fprintf(stderr, "status %d", platform_os.run_command(platform_os, "/bin/true"));
 }
 
 // No process left to this user: the capture program cannot be started, and
