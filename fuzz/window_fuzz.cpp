@@ -8,8 +8,9 @@
 // it), 60 - lead seconds, and the end and trail as given; a launch moment lies
 // on the clock (0-23, 0-59, second 40 - lead), one minute before a start that
 // is on the clock, and the wait leaves at once at that moment; from a reading
-// a second before it, any reading less than 12 hours later leaves the wait,
-// as a missed window exactly when the window's end lies between the two.
+// a second before it, any reading later on the system clock, by a second to
+// over a day, leaves the wait, as a missed window exactly when the clock went
+// on as far as the window's end.
 #include "base/limits.h"
 #include "timing/wait.h"
 #include "timing/window.h"
@@ -26,10 +27,13 @@ namespace {
 
 const int DAY = 86400;
 
-LocalTime time_of_day(int seconds)
+// The reading `seconds` after midnight of the first day, in UTC.
+LocalTime reading(int seconds)
 {
-    seconds = (seconds % DAY + DAY) % DAY;
-    return LocalTime{seconds / 3600, seconds / 60 % 60, seconds % 60};
+    int of_day = (seconds % DAY + DAY) % DAY;
+    LocalTime r = {of_day / 3600, of_day / 60 % 60, of_day % 60};
+    r.clock = seconds;
+    return r;
 }
 
 void check_launch(const Window& w, int lead, int trail)
@@ -51,12 +55,13 @@ void check_launch(const Window& w, int lead, int trail)
     FUZZ_CHECK(last.verdict == WaitStep::WAIT && last.pause_ms == 100 && last.countdown == 1);
 
     int launch = (at.hour * 60 + at.minute) * 60 + at.second;
-    LocalTime before = time_of_day(launch - 1);
-    int end = at.end_hour < 0 ? -1 : ((at.end_hour * 60 + at.end_minute) * 60 + at.end_second - (launch - 1) + DAY) % DAY;
-    for (int step : {1, 61, 3600, 43199}) {
-        WaitStep s = timing_wait_step(&before, time_of_day(launch - 1 + step), at);
+    LocalTime before = reading(launch - 1);
+    // From the launch moment to the window's end: a second to a whole day.
+    int end = ((at.end_hour * 60 + at.end_minute) * 60 + at.end_second - launch + DAY - 1) % DAY + 1;
+    for (int step : {1, 61, 3600, 43199, 43200, 90000}) {
+        WaitStep s = timing_wait_step(&before, reading(launch - 1 + step), at);
         FUZZ_CHECK(s.verdict != WaitStep::WAIT);
-        FUZZ_CHECK((s.verdict == WaitStep::MISSED) == (end > 1 && end <= step));
+        FUZZ_CHECK((s.verdict == WaitStep::MISSED) == (at.end_hour >= 0 && 1 + end <= step));
     }
 }
 

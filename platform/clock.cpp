@@ -23,6 +23,7 @@ bool clock_local_time(int64_t t, LocalTime* out)
     out->minute = local.tm_min;
     out->second = local.tm_sec;
     out->day = local.tm_mday;
+    out->clock = ok ? t : 0;
     // The offset from the two readings: at most a day apart, either way.
     int days = local.tm_year != utc.tm_year ? (local.tm_year > utc.tm_year ? 1 : -1) : local.tm_yday - utc.tm_yday;
     out->utc_offset = ((days * 24 + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min) * 60 +

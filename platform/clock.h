@@ -9,8 +9,9 @@
 /// The system clock: seconds since 1970-01-01 00:00 UTC; -1 when it cannot be read.
 int64_t clock_now();
 
-/// The local time at t, with its zone's name and offset. False for a time
-/// the C library cannot break down (and for -1), which reads as 00:00:00 with no zone.
+/// The local time at t, with its zone's name and offset, and t as its clock.
+/// False for a time the C library cannot break down (and for -1), which
+/// reads as 00:00:00 with no zone, at clock 0.
 bool clock_local_time(int64_t t, LocalTime* out);
 
 /// Breaks t down into *out as local time (local) or UTC: false when the C

@@ -23,6 +23,7 @@ struct LocalTime {
     int day = 0;        // of the month: tells today from tomorrow
     int utc_offset = 0; // seconds east of UTC
     char zone[ZONE_NAME_CAP] = {}; // the zone's name as the system gives it ("CET")
+    int64_t clock = 0;  // the system clock's reading it was broken down from (seconds since 1970)
 };
 
 /// What the process table shows of an image name.
@@ -138,8 +139,9 @@ struct Platform {
 
     /// The system clock: seconds since 1970-01-01 00:00 UTC.
     int64_t (*clock_now)();
-    /// The local time at t, in the system's time zone; false when the
-    /// system cannot give it (out then reads 00:00:00 with no zone).
+    /// The local time at t, in the system's time zone, with t as its clock;
+    /// false when the system cannot give it (out then reads 00:00:00 with
+    /// no zone, at clock 0).
     bool (*local_time)(int64_t t, LocalTime* out);
     /// Why the time zone the program goes by is not the one asked for:
     /// true with the reason.
@@ -214,5 +216,6 @@ typedef void (*Writer)(const char* text, size_t len);
 /// MESSAGE_CAP - 1 bytes would be cut.
 void say(Writer write, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
-/// Reads the local clock: false when it cannot be read.
+/// Reads the local clock, with the system clock's reading it comes from:
+/// false when it cannot be read.
 bool read_clock(const Platform& os, LocalTime* now);

@@ -6,7 +6,6 @@
 
 const int DAY = 24 * 3600;
 const unsigned long UNREAD_MAX_MS = 3600 * 1000UL; // the wait's pauses with no reading of the clock
-const int HALF_DAY = DAY / 2;
 
 // A time of day in seconds since midnight, and how far `to` lies after
 // `from` going forward on the clock (0 to a day less a second).
@@ -20,17 +19,33 @@ static int seconds_ahead(int from, int to)
     return ((to - from) % DAY + DAY) % DAY;
 }
 
+// The same, where `to` is the next time the clock shows it after `from`:
+// 1 second to a whole day (the same time of day is a day ahead).
+static int seconds_until(int from, int to)
+{
+    int ahead = seconds_ahead(from, to);
+    return ahead ? ahead : DAY;
+}
+
 WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const LaunchMoment& at)
 {
-    if (before) {
+    // How far the local clock went forward between the two readings: the
+    // system clock's step and the change of the zone's offset. A system
+    // clock set back crosses nothing, nor does a local clock that went back
+    // with the offset (the autumn change: 03:00 CEST, then 02:00 CET).
+    int64_t wall = 0;
+    if (before && now.clock >= before->clock)
+        wall = now.clock - before->clock + now.utc_offset - before->utc_offset;
+    if (wall > 0) {
         int from = seconds_of_day(before->hour, before->minute, before->second);
-        int step = seconds_ahead(from, seconds_of_day(now.hour, now.minute, now.second));
-        int launch = seconds_ahead(from, seconds_of_day(at.hour, at.minute, at.second));
-        if (step < HALF_DAY && launch > 0 && launch <= step) {
-            int end = at.end_hour < 0
-                          ? 0
-                          : seconds_ahead(from, seconds_of_day(at.end_hour, at.end_minute, at.end_second));
-            return WaitStep{end > launch && end <= step ? WaitStep::MISSED : WaitStep::GO, 0, 0};
+        int launch = seconds_until(from, seconds_of_day(at.hour, at.minute, at.second));
+        if (launch <= wall) {
+            // The first launch moment crossed; its window passed too when
+            // the clock went on past its end.
+            int end = seconds_until(seconds_of_day(at.hour, at.minute, at.second),
+                                    seconds_of_day(at.end_hour, at.end_minute, at.end_second));
+            bool missed = at.end_hour >= 0 && launch + end <= wall;
+            return WaitStep{missed ? WaitStep::MISSED : WaitStep::GO, 0, 0};
         }
     }
     if (now.hour != at.hour || now.minute != at.minute)

@@ -13,21 +13,32 @@ struct WaitStep {
     int countdown;
 };
 
-/// Decides from the reading now and the one before it (nullptr for the first):
+/// Decides from the reading now and the one before it (nullptr for the first).
+/// The two readings' system clocks tell how far the local clock went
+/// forward between them, whatever the size of the step: the system clock's
+/// step plus the change of the zone's offset. When it went forward as far
+/// as the next launch moment after the reading before, or farther (a
+/// daylight-saving change, a suspended machine, a clock set forward):
+/// - MISSED when the window has an end the clock shows and the clock went
+///   on as far as that launch moment's end: the jump carried it past the
+///   whole window;
+/// - GO otherwise.
+/// A system clock set back, or a local clock that went back (the autumn
+/// change), crosses nothing; an hour the autumn change shows twice counts
+/// at its second showing when a step spans the change (two readings cannot
+/// tell whether the first one passed between them). Otherwise, and for the
+/// first reading:
 /// - GO inside the launch minute at or after its second;
-/// - GO when the launch moment lies after the reading before and at or before
-///   now, as times of day (across midnight too), with now less than 12 hours
-///   ahead: the clock jumped over it (a daylight-saving change, a suspended
-///   machine, a clock set forward). A reading 12 hours or more ahead is a
-///   step backwards and crosses nothing;
-/// - MISSED when the window's end lies between the same two readings too,
-///   after the launch moment: the jump carried the clock past the window;
-/// - otherwise WAIT: a countdown in tenths inside the launch minute, else a
-///   plain line a second.
-///   launch 20:59:40, now 20:59:10              ->  countdown 30, pause 100
-///   launch 20:59:40, now 20:59:45              ->  go
-///   launch 20:59:40, now 21:00:05 (first)      ->  plain line, pause 1000 (until tomorrow)
-///   launch 20:59:40, 20:58:00 then 21:00:01    ->  go
+/// - WAIT: a countdown in tenths inside the launch minute, else a plain
+///   line a second.
+///   launch 20:59:40, now 20:59:10                           ->  countdown 30, pause 100
+///   launch 20:59:40, now 20:59:45                           ->  go
+///   launch 20:59:40, now 21:00:05 (first)                   ->  plain line, pause 1000 (until tomorrow)
+///   launch 20:59:40, 20:58:00 then 21:00:01, 121 s later    ->  go
+///   21:00-21:30, 08:00:00 then 21:05:00, 13 h 5 min later   ->  go
+///   21:00-21:30, 08:00:00 then 22:00:00, 14 h later         ->  missed
+///   21:00-21:30, 08:00:00 then 21:05:00, 37 h 5 min later   ->  missed (never tomorrow's window)
+///   3:10-3:40, 02:59:59 CEST then 02:00:00 CET, 1 s later   ->  plain line, pause 1000
 WaitStep timing_wait_step(const LocalTime* before, const LocalTime& now, const LaunchMoment& at);
 
 /// Waits as timing_wait_step decides, reading the clock again after every

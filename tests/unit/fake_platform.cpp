@@ -87,7 +87,7 @@ int64_t clock_now()
 bool local_time(int64_t t, LocalTime* out)
 {
     long long s = (t % 86400 + 86400) % 86400;
-    *out = LocalTime{(int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60), (int)((t - s) / 86400 + 1), fake.utc_offset, {}};
+    *out = LocalTime{(int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60), (int)((t - s) / 86400 + 1), fake.utc_offset, {}, t};
     snprintf(out->zone, sizeof out->zone, "%s", fake.zone.c_str());
     return true;
 }

@@ -140,6 +140,17 @@ TEST_F(Run, ClockJumps)
           "out:Missed the recording window 21:00:00-21:30:05: the clock went from 20:58:00 to 21:40:01\n",
           "sleep:6000"},
          1, {}, 1, 42 * 60000},
+        // A machine asleep from 08:00 to 21:05, inside the window: the run
+        // launches; asleep to 22:00, past it: missed.
+        {"woken inside the window", {"j.ts", "@400", "21:00-21:30"}, "", {0}, {}, {8, 0, 0},
+         {BANNER, PLAIN, "sleep:1000", BLANK, KILL, "reserve:j.ts",
+          "out:$DIRzarnivek.exe \"j.ts\" @400 21:00:00-21:30:00\n", "run:$DIRzarnivek.exe \"j.ts\" @400 21:00:00-21:30:00"},
+         0, {}, 1, (13 * 3600 + 5 * 60 - 1) * 1000LL},
+        {"woken after the window", {"j.ts", "@400", "21:00-21:30"}, "", {}, {}, {8, 0, 0},
+         {BANNER, PLAIN, "sleep:1000", BLANK,
+          "out:Missed the recording window 21:00:00-21:30:00: the clock went from 08:00:00 to 22:00:00\n",
+          "sleep:6000"},
+         1, {}, 1, (14 * 3600 - 1) * 1000LL},
         // The autumn change, 03:00 back to 02:00, for a 3:10 window: nothing
         // is crossed, the wait goes on to 03:09:40 of the clock as it shows now.
         {"clock set back an hour", {"rec.ts", "@1", "3:10-3:40"}, "", {0}, {}, {2, 59, 59},
