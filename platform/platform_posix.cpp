@@ -1,8 +1,8 @@
 // The platform layer on Linux: the console, the program's directory, pauses,
-// the time zone and files, and the table of every operation. The process
-// table, starting a command and the reservation of output names have files
-// of their own (posix_*.cpp). Every system call goes through the fault table
-// (SYS, platform/calls.h).
+// the time zone and files, and the table of every operation. Whether a file
+// is a program this system can start, the process table, starting a command
+// and the reservation of output names have files of their own (posix_*.cpp).
+// Every system call goes through the fault table (SYS, platform/calls.h).
 #include "base/text.h"
 #include "platform/calls.h"
 #include "platform/clock.h"
@@ -169,49 +169,6 @@ void close_file(int fd)
     (void)SYS(close)(fd); // opened for reading: nothing is lost when closing fails
 }
 
-// Whether path is a file this system can start: a program file the kernel
-// loads (ELF), or a script whose "#!" interpreter is one. 0, ENOEXEC, or
-// the error number that kept a file from being read.
-int loadable(const char* path)
-{
-    char head[PATH_MAX + 3];
-    for (int depth = 0; depth < 2; depth++) {
-        int fd = posix_open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0)
-            return errno;
-        long n = posix_read_all(fd, head, sizeof head);
-        int err = n < 0 ? errno : 0;
-        (void)SYS(close)(fd);
-        if (err)
-            return err;
-        if (n >= 4 && memcmp(head, "\x7f" "ELF", 4) == 0)
-            return 0;
-        if (n < 2 || head[0] != '#' || head[1] != '!')
-            break;
-        char* interpreter = head + 2 + strspn(head + 2, " \t");
-        interpreter[strcspn(interpreter, " \t\n")] = '\0';
-        if (SYS(access)(interpreter, X_OK) != 0)
-            return errno;
-        path = interpreter; // read again: head is written only after path is opened
-    }
-    return ENOEXEC;
-}
-
-bool can_run(const char* path, char* why, size_t why_cap)
-{
-    // A directory cannot be started either: the system says EACCES for it.
-    struct stat st = {};
-    int err = SYS(stat)(path, &st) != 0           ? errno
-              : !S_ISREG(st.st_mode)              ? EACCES
-              : SYS(access)(path, X_OK) != 0      ? errno
-                                                  : loadable(path);
-    if (err == ENOEXEC)
-        (void)snprintf(why, why_cap, "it is no program this system can start");
-    else if (err)
-        posix_error_text(err, why, why_cap);
-    return err == 0;
-}
-
 bool can_create_in(const char* dir, char* why, size_t why_cap)
 {
     const char* path = *dir ? dir : ".";
@@ -301,7 +258,7 @@ const Platform platform_os = {
     read_file,          // read
     close_file,         // close
     file_status,        // file_status
-    can_run,            // can_run
+    posix_can_run,      // can_run
     can_create_in,      // can_create_in
     clock_now,          // clock_now
     clock_local_time,   // local_time

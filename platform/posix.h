@@ -7,6 +7,10 @@
 
 #include <stddef.h>
 
+// posix_program.cpp: whether a file is a program this system can start (the
+// table's can_run).
+bool posix_can_run(const char* path, char* why, size_t why_cap);
+
 // posix_processes.cpp: the process table (/proc).
 ImageState posix_image_state(const char* image, char* why, size_t why_cap);
 StopResult posix_end_image(const char* image, int* ended, char* why, size_t why_cap);

@@ -29,6 +29,10 @@ extern "C" int __cdecl __wgetmainargs( // NOLINT(bugprone-reserved-identifier,ce
     X(GetFileAttributesW)            \
     X(CreateFileW)                   \
     X(ReadFile)                      \
+    X(GetModuleHandleW)              \
+    X(GetProcAddress)                \
+    X(GetNativeSystemInfo)           \
+    X(GetSystemWow64DirectoryW)      \
     X(GetFileInformationByHandle)    \
     X(CloseHandle)                   \
     X(LCMapStringW)                  \

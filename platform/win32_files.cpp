@@ -68,6 +68,86 @@ DWORD attributes(const char* path, char* why, size_t why_cap)
     return attrs;
 }
 
+// The machine this program is built for.
+#ifdef _WIN64
+const WORD OWN_MACHINE = IMAGE_FILE_MACHINE_AMD64;
+#else
+const WORD OWN_MACHINE = IMAGE_FILE_MACHINE_I386;
+#endif
+// The handle of the current process, as GetCurrentProcess gives it.
+void* const CURRENT_PROCESS = reinterpret_cast<void*>(-1); // NOLINT(performance-no-int-to-ptr): its documented value
+
+// The machine of this system's own processor (IMAGE_FILE_MACHINE_*).
+// IsWow64Process2 (Windows 10 1511 on; looked up, as Windows 7 lacks it)
+// tells it; GetNativeSystemInfo shows a program that an ARM64 system
+// emulates the machine it emulates, but a system without IsWow64Process2
+// emulates none.
+WORD native_machine()
+{
+    typedef BOOL(WINAPI * Wow64Process2)(HANDLE, USHORT*, USHORT*);
+    HMODULE kernel = SYS(GetModuleHandleW)(L"kernel32.dll");
+    FARPROC found = kernel ? SYS(GetProcAddress)(kernel, "IsWow64Process2") : nullptr;
+    USHORT process = 0, native = 0;
+    auto is_wow64_process2 = reinterpret_cast<Wow64Process2>(reinterpret_cast<void*>(found));
+    if (found && is_wow64_process2(CURRENT_PROCESS, &process, &native) && native != 0)
+        return native;
+    SYSTEM_INFO info = {};
+    SYS(GetNativeSystemInfo)(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64: return IMAGE_FILE_MACHINE_AMD64;
+    case PROCESSOR_ARCHITECTURE_ARM64: return IMAGE_FILE_MACHINE_ARM64;
+    case PROCESSOR_ARCHITECTURE_ARM: return IMAGE_FILE_MACHINE_ARMNT;
+    case PROCESSOR_ARCHITECTURE_IA64: return IMAGE_FILE_MACHINE_IA64;
+    default: return IMAGE_FILE_MACHINE_I386;
+    }
+}
+
+// Whether a 64-bit system has the part that runs 32-bit x86 programs: its
+// directory for them holds kernel32.dll. Only a system that has no such
+// directory, or one without that file, has none; one that cannot say is
+// taken to have it.
+bool runs_32_bit_x86()
+{
+    static const wchar_t KERNEL32[] = L"\\kernel32.dll";
+    wchar_t path[MAX_PATH + 16];
+    static_assert(sizeof KERNEL32 <= 16 * sizeof(wchar_t), "the file's name fits after the directory's");
+    UINT n = SYS(GetSystemWow64DirectoryW)(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) // none, or one whose name does not fit here
+        return n != 0 || GetLastError() != ERROR_CALL_NOT_IMPLEMENTED;
+    memcpy(path + n, KERNEL32, sizeof KERNEL32);
+    if (SYS(GetFileAttributesW)(path) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    DWORD err = GetLastError();
+    return err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND;
+}
+
+// Why this system cannot start a program of machine m ("" when it can): a
+// 64-bit x86 system runs 32-bit x86 programs where it has the part for
+// them; an ARM64 one runs x86 programs too (64-bit ones from Windows 11 on,
+// which is not told apart: taken as yes) and 32-bit ARM ones.
+const char* machine_problem(WORD m)
+{
+    const WORD native = m == OWN_MACHINE ? m : native_machine();
+    const bool arm64 = native == IMAGE_FILE_MACHINE_ARM64;
+    bool runs = m == native || (m == IMAGE_FILE_MACHINE_I386 && runs_32_bit_x86()) ||
+                (arm64 && (m == IMAGE_FILE_MACHINE_AMD64 || m == IMAGE_FILE_MACHINE_ARMNT));
+    if (runs)
+        return "";
+    if (m == IMAGE_FILE_MACHINE_I386 || (m == IMAGE_FILE_MACHINE_AMD64 && native == IMAGE_FILE_MACHINE_I386))
+        return m == IMAGE_FILE_MACHINE_I386 ? "it is a 32-bit program, and this system starts none"
+                                            : "it is a 64-bit program, and this system starts none";
+    return "it is a program for another kind of processor";
+}
+
+// The unsigned number of size bytes at p, the least significant first.
+DWORD little_endian(const unsigned char* p, int size)
+{
+    DWORD value = 0;
+    for (int i = 0; i < size; i++)
+        value |= (DWORD)p[i] << (8 * i);
+    return value;
+}
+
 } // namespace
 
 bool win32_can_run(const char* path, char* why, size_t why_cap)
@@ -79,7 +159,8 @@ bool win32_can_run(const char* path, char* why, size_t why_cap)
         (void)snprintf(why, why_cap, "it is a directory");
         return false;
     }
-    // A program file begins "MZ" and names its PE header, which begins "PE\0\0".
+    // A program file begins "MZ" and names its PE header, which begins
+    // "PE\0\0" and the file header: the machine, and whether it is a DLL.
     const wchar_t* w = win32_wide(path);
     HANDLE file = w ? SYS(CreateFileW)(w, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                        nullptr)
@@ -97,13 +178,14 @@ bool win32_can_run(const char* path, char* why, size_t why_cap)
         win32_error_text(err, why, why_cap);
         return false;
     }
-    DWORD pe = n >= 0x40 ? (DWORD)head[0x3C] | (DWORD)head[0x3D] << 8 | (DWORD)head[0x3E] << 16 | (DWORD)head[0x3F] << 24
-                         : 0;
-    bool program = n >= 0x40 && head[0] == 'M' && head[1] == 'Z' && pe <= n - 4 && // no sum to wrap round
-                   memcmp(head + pe, "PE\0\0", 4) == 0;
-    if (!program)
-        (void)snprintf(why, why_cap, "it is no program this system can start");
-    return program;
+    const size_t HEADERS = 4 + sizeof(IMAGE_FILE_HEADER);
+    DWORD pe = n >= 0x40 ? little_endian(head + 0x3C, 4) : 0;
+    bool program = n >= 0x40 && head[0] == 'M' && head[1] == 'Z' && pe <= n - HEADERS && // no sum to wrap round
+                   memcmp(head + pe, "PE\0\0", 4) == 0 && !(little_endian(head + pe + 22, 2) & IMAGE_FILE_DLL);
+    (void)snprintf(why, why_cap, "%s",
+                   program ? machine_problem((WORD)little_endian(head + pe + 4, 2))
+                           : "it is no program this system can start");
+    return why[0] == '\0';
 }
 
 bool win32_can_create_in(const char* dir, char* why, size_t why_cap)

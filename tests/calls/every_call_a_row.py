@@ -28,8 +28,9 @@ PURE = {
     "stack_chk_fail", "stack_chk_guard",  # the stack protector
 }
 # Data the C library holds: the streams fwrite is given, the environment
-# posix_spawn hands on, the zone names tzset fills; and the table itself.
-DATA = {"stdout", "stderr", "stdin", "environ", "tzname", "platform_calls"}
+# posix_spawn hands on, the zone names tzset fills; the running program's
+# own ELF header, which the linker maps; and the table itself.
+DATA = {"stdout", "stderr", "stdin", "environ", "tzname", "ehdr_start", "platform_calls"}
 # What a sanitizer or coverage build adds (UBSan's check of the types of
 # functions called through pointers refers to the C++ ABI's type information).
 TOOL_PREFIXES = ("asan_", "ubsan_", "sanitizer_", "sancov_", "llvm_", "gcov_", "start___sancov", "stop___sancov",
