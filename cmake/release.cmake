@@ -1,9 +1,9 @@
 # The release: the program stripped and built reproducibly, and beside it the
-# sample settings file, the licence and a README for users (the user's
-# sections of README.md). `cmake --install <build> --prefix DIR` lays them out
-# as the program's own directory; `cpack` in the build directory packs it:
-#   mingw-w64 build: quellatorbin-0.05-win32.zip (text files with CR LF, README.txt)
+# sample settings file, the licence and the users' README (README.txt, from
+# docs/users-readme.txt). `cpack` in the build directory packs them:
+#   mingw-w64 build: quellatorbin-0.05-win32.zip (text files with CR LF)
 #   Linux build:     quellatorbin-0.05-linux-x86_64.tar.gz
+# `cmake --install <build> [--prefix DIR]` installs them (see below).
 set(QB_VERSION 0.05)
 set(QB_VERSION_NUMBERS 0,0,5,0)
 set(QB_VERSION_DOTTED 0.0.5.0)
@@ -40,63 +40,63 @@ if(WIN32)
   target_sources(quellatorbin PRIVATE ${PROJECT_BINARY_DIR}/quellatorbin.rc)
 endif()
 
-# The users' README: README.md without the developers' sections, and without
-# the links into docs/, which the package does not hold. Text files for
-# Windows get CR LF line ends.
+# The files beside the program, in build/release/: the users' README, kept by
+# hand in docs/users-readme.txt (ASCII, lines under 100 characters) and
+# shipped as README.txt, the licence and the sample settings file. Text files
+# for Windows get CR LF line ends, as Notepad before Windows 10 wants them.
 set(QB_RELEASE_DIR ${PROJECT_BINARY_DIR}/release)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS README.md LICENSE quellatorbin.ini)
-file(READ README.md readme)
-string(REGEX REPLACE " ?\\(\\[docs/[^]]*\\]\\([^)]*\\)\\)" "" readme "${readme}")
-string(REGEX REPLACE "\\[([^]]*)\\]\\(docs/[^)]*\\)" "\\1" readme "${readme}")
-if(WIN32)
-  set(other_platform "For Linux users")
-else()
-  set(other_platform "For Windows users")
-endif()
-string(FIND "${readme}" "\n## " at)
-math(EXPR at "${at} + 1")
-string(SUBSTRING "${readme}" 0 ${at} user_readme)
-string(SUBSTRING "${readme}" ${at} -1 rest)
-while(NOT rest STREQUAL "")
-  string(FIND "${rest}" "\n## " next)
-  if(next EQUAL -1)
-    set(section "${rest}")
-    set(rest "")
-  else()
-    math(EXPR next "${next} + 1")
-    string(SUBSTRING "${rest}" 0 ${next} section)
-    string(SUBSTRING "${rest}" ${next} -1 rest)
-  endif()
-  string(REGEX MATCH "^## ([^\n]*)" heading "${section}")
-  if(NOT CMAKE_MATCH_1 MATCHES "^(The two commands|Layout|More|${other_platform})$")
-    string(APPEND user_readme "${section}")
-  endif()
-endwhile()
-function(qb_release_text name content)
+set(QB_USERS_README docs/users-readme.txt)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QB_USERS_README} LICENSE quellatorbin.ini)
+function(qb_release_text name source)
+  file(READ ${PROJECT_SOURCE_DIR}/${source} content)
   if(WIN32)
     string(REPLACE "\r\n" "\n" content "${content}")
     string(REPLACE "\n" "\r\n" content "${content}")
   endif()
   file(WRITE ${QB_RELEASE_DIR}/${name} "${content}")
 endfunction()
-if(WIN32)
-  qb_release_text(README.txt "${user_readme}")
-else()
-  qb_release_text(README.md "${user_readme}")
-endif()
-file(READ LICENSE text)
-qb_release_text(LICENSE "${text}")
-file(READ quellatorbin.ini text)
-qb_release_text(quellatorbin.ini "${text}")
+qb_release_text(README.txt ${QB_USERS_README})
+qb_release_text(LICENSE LICENSE)
+qb_release_text(quellatorbin.ini quellatorbin.ini)
 
-# Each file is a component of its own, named after it: cpack packs the
-# components in name order (it would take the files of one in the file
-# system's order), so the archive's members stand in a fixed order.
-install(TARGETS quellatorbin RUNTIME DESTINATION . COMPONENT quellatorbin${CMAKE_EXECUTABLE_SUFFIX})
-file(GLOB release_files RELATIVE ${QB_RELEASE_DIR} ${QB_RELEASE_DIR}/*)
-foreach(name IN LISTS release_files)
-  install(FILES ${QB_RELEASE_DIR}/${name} DESTINATION . COMPONENT ${name})
+# The archives hold one directory with the program and those files side by
+# side, as the program reads its settings file from its own directory and
+# starts the capture program from there. Each file is a component of its
+# own, named after it: cpack packs the components in name order (it would
+# take the files of one in the file system's order), so the archive's
+# members stand in a fixed order.
+#
+# `cmake --install` lays out the same directory on Windows. On Linux it
+# installs as Linux users expect: the program and its settings file into
+# bin/, the README, the licence and the sample settings file into
+# share/doc/quellatorbin/. The components of the archive are then installed
+# only when named (cpack names them), and a settings file already in bin/
+# is kept: it may hold a user's settings.
+set(QB_RELEASE_COMPONENTS quellatorbin${CMAKE_EXECUTABLE_SUFFIX} LICENSE README.txt quellatorbin.ini)
+if(WIN32)
+  set(only_when_named)
+else()
+  set(only_when_named EXCLUDE_FROM_ALL)
+  include(GNUInstallDirs)
+  install(TARGETS quellatorbin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${QB_RELEASE_DIR}/README.txt ${QB_RELEASE_DIR}/LICENSE ${QB_RELEASE_DIR}/quellatorbin.ini
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(CODE "set(qb_sample \"${QB_RELEASE_DIR}/quellatorbin.ini\")
+                set(qb_bin \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")")
+  install(CODE [[
+    if(EXISTS "$ENV{DESTDIR}${qb_bin}/quellatorbin.ini")
+      message(STATUS "Kept: $ENV{DESTDIR}${qb_bin}/quellatorbin.ini")
+    else()
+      file(INSTALL "${qb_sample}" DESTINATION "${qb_bin}")
+    endif()
+  ]])
+endif()
+install(TARGETS quellatorbin RUNTIME DESTINATION . COMPONENT quellatorbin${CMAKE_EXECUTABLE_SUFFIX}
+        ${only_when_named})
+foreach(name LICENSE README.txt quellatorbin.ini)
+  install(FILES ${QB_RELEASE_DIR}/${name} DESTINATION . COMPONENT ${name} ${only_when_named})
 endforeach()
+set(CPACK_COMPONENTS_ALL ${QB_RELEASE_COMPONENTS})
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)

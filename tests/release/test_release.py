@@ -1,9 +1,9 @@
 """The release of this build: cpack's archive holds one directory with the
-program, the sample settings file, the licence and the users' README, as
-each platform's users expect them; `cmake --install` lays out the same
-directory; the program is stripped and carries what the platform shows
-(Windows: version resource, manifest, no link time; Linux: the newest C
-library version it needs is the one the README names).
+program, the sample settings file, the licence and the users' README, the
+README as Notepad and a new user need it; `cmake --install` installs as each
+platform's users expect; the program is stripped and carries what the
+platform shows (Windows: version resource, manifest, no link time; Linux: the
+newest C library version it needs is the one the READMEs name).
 
 usage: test_release.py CPACK CMAKE BUILD_DIR SOURCE_DIR windows|linux GLIBC_MINIMUM"""
 
@@ -75,60 +75,133 @@ def version_resource(blob):
     return numbers(file_ms, file_ls), numbers(product_ms, product_ls), strings
 
 
+# What the first screen of the users' README must name, so that it gets a user
+# from unpacking to a checked first recording: (what, the text that names it).
+FIRST_SCREEN = [
+    ("unpacking the archive", "Unzip the archive into a folder of its own"),
+    ("the capture program installed next to the program", "next to quellatorbin.exe"),
+    ("the capture program's name", "zarnivek.exe"),
+    ("the settings file", "quellatorbin.ini"),
+    ("the check before the first recording", "--check"),
+    ("the statuses of the check", "status 2"),
+]
+FIRST_SCREEN_LINES = 25
+LINE_MAX = 99
+
+
+def installed_files(root):
+    """The files under root, as paths relative to it with '/' between parts."""
+    return sorted(os.path.relpath(os.path.join(d, n), root).replace(os.sep, "/")
+                  for d, _, names in os.walk(root) for n in names)
+
+
 class Release(unittest.TestCase):
     windows = property(lambda self: PLATFORM == "windows")
+    program = property(lambda self: "quellatorbin.exe" if self.windows else "quellatorbin")
+    line_end = property(lambda self: b"\r\n" if self.windows else b"\n")
+    archive = None  # {member: bytes} of the archive cpack packs, once
 
-    def expected(self):
-        """Archive member -> the file of this build it must equal."""
-        program = "quellatorbin.exe" if self.windows else "quellatorbin"
-        readme = "README.txt" if self.windows else "README.md"
-        release = os.path.join(BUILD, "release")
-        return {program: os.path.join(BUILD, program), "quellatorbin.ini": os.path.join(release, "quellatorbin.ini"),
-                "LICENSE": os.path.join(release, "LICENSE"), readme: os.path.join(release, readme)}
+    def setUp(self):
+        if Release.archive is None:
+            Release.archive = self.pack()
 
-    def test_archive_holds_one_directory_with_the_program_settings_licence_and_readme(self):
-        name = "quellatorbin-0.05-" + ("win32" if self.windows else "linux-x86_64")
+    def pack(self):
+        """Packs this build's archive and gives its members' names, in the
+        archive's order, and their bytes."""
         with tempfile.TemporaryDirectory() as out:
             subprocess.run([CPACK, "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out],
                            check=True, capture_output=True, timeout=120)
             packages = sorted(n for n in os.listdir(out) if n.endswith((".zip", ".tar.gz")))
-            self.assertEqual(packages, [name + (".zip" if self.windows else ".tar.gz")])
+            self.assertEqual(packages, [self.directory() + (".zip" if self.windows else ".tar.gz")])
             path = os.path.join(out, packages[0])
             if self.windows:
                 with zipfile.ZipFile(path) as z:
                     members = [i.filename for i in z.infolist() if not i.is_dir()]
-                    files = {n: z.read(n) for n in members}
-            else:
-                with tarfile.open(path) as t:
-                    members = [m.name for m in t.getmembers() if m.isfile()]
-                    files = {n: t.extractfile(n).read() for n in members}
+                    return members, {n: z.read(n) for n in members}
+            with tarfile.open(path) as t:
+                members = [m.name for m in t.getmembers() if m.isfile()]
+                return members, {n: t.extractfile(n).read() for n in members}
+
+    def directory(self):
+        return "quellatorbin-0.05-" + ("win32" if self.windows else "linux-x86_64")
+
+    def expected(self):
+        """Archive member -> the file of this build it must equal."""
+        release = os.path.join(BUILD, "release")
+        return {self.program: os.path.join(BUILD, self.program),
+                "quellatorbin.ini": os.path.join(release, "quellatorbin.ini"),
+                "LICENSE": os.path.join(release, "LICENSE"), "README.txt": os.path.join(release, "README.txt")}
+
+    def assertSameFiles(self, where, want):
+        """Each file of want ({relative path: built file}) stands under where with the built file's bytes."""
+        for path, built in want.items():
+            with open(os.path.join(where, path), "rb") as a, open(built, "rb") as b:
+                self.assertEqual(a.read(), b.read(), path)
+
+    def test_archive_holds_one_directory_with_the_program_settings_licence_and_readme(self):
+        members, files = Release.archive
         want = self.expected()
         self.assertEqual(members, sorted(members), "members stand in name order")
-        self.assertEqual(sorted(members), sorted(name + "/" + m for m in want))
+        self.assertEqual(sorted(members), sorted(self.directory() + "/" + m for m in want))
         for member, built in want.items():
             with open(built, "rb") as f:
-                self.assertEqual(files[name + "/" + member], f.read(), member)
-        for member in want:
-            data = files[name + "/" + member]
-            if member.endswith("quellatorbin.exe") or member == "quellatorbin":
-                continue
-            if self.windows:
-                self.assertNotIn(b"\n", data.replace(b"\r\n", b""), member + ": CR LF line ends")
-            else:
-                self.assertNotIn(b"\r", data, member)
-        readme = files[name + "/" + ("README.txt" if self.windows else "README.md")].decode()
-        self.assertIn("## Settings file", readme)
-        self.assertIn("## Exit status and messages", readme)
-        for developers in ("## The two commands", "## Layout", "docs/", "run_all.sh"):
-            self.assertNotIn(developers, readme)
-        self.assertIn("## For Windows users" if self.windows else "## For Linux users", readme)
-        self.assertNotIn("## For Linux users" if self.windows else "## For Windows users", readme)
+                self.assertEqual(files[self.directory() + "/" + member], f.read(), member)
+        for member in ("quellatorbin.ini", "LICENSE", "README.txt"):
+            rest = files[self.directory() + "/" + member].replace(self.line_end, b"")
+            self.assertFalse(b"\r" in rest or b"\n" in rest, member + ": this platform's line ends alone")
 
-    def test_install_lays_out_the_programs_own_directory(self):
-        with tempfile.TemporaryDirectory() as prefix:
-            subprocess.run([CMAKE, "--install", BUILD, "--prefix", prefix], check=True, capture_output=True,
-                           timeout=120)
-            self.assertEqual(sorted(os.listdir(prefix)), sorted(self.expected()))
+    def test_readme_is_the_users_readme_as_notepad_reads_it(self):
+        data = Release.archive[1][self.directory() + "/README.txt"]
+        with open(os.path.join(SOURCE, "docs", "users-readme.txt"), "rb") as f:
+            source = f.read()
+        self.assertNotIn(b"\r", source, "docs/users-readme.txt is kept with LF")
+        self.assertEqual(data, source.replace(b"\n", self.line_end), "the kept text, with this platform's line ends")
+        bom = data.startswith(b"\xef\xbb\xbf")
+        text = data[3 if bom else 0:].decode("utf-8" if bom else "ascii")  # fails on other bytes
+        lines = text.split(self.line_end.decode())
+        self.assertEqual(lines[-1], "", "the last line ends too")
+        for number, line in enumerate(lines, 1):
+            self.assertLessEqual(len(line), LINE_MAX, "line %d is %d characters long" % (number, len(line)))
+        self.assertTrue(lines[0].startswith("quellatorbin 0.05"), "the first line names the version")
+        first_screen = "\n".join(lines[:FIRST_SCREEN_LINES])
+        for what, phrase in FIRST_SCREEN:
+            self.assertIn(phrase, first_screen, "the first %d lines name %s" % (FIRST_SCREEN_LINES, what))
+        self.assertIn("glibc %s or newer" % GLIBC_MINIMUM, text, "the C library the Linux program needs")
+
+    def test_install_lays_out_what_each_platforms_users_expect(self):
+        release = os.path.join(BUILD, "release")
+        if self.windows:
+            # The program's own directory, as in the archive.
+            want = self.expected()
+        else:
+            docs = "share/doc/quellatorbin/"
+            want = {"bin/quellatorbin": os.path.join(BUILD, "quellatorbin"),
+                    "bin/quellatorbin.ini": os.path.join(release, "quellatorbin.ini"),
+                    docs + "README.txt": os.path.join(release, "README.txt"),
+                    docs + "LICENSE": os.path.join(release, "LICENSE"),
+                    docs + "quellatorbin.ini": os.path.join(release, "quellatorbin.ini")}
+        with tempfile.TemporaryDirectory() as root:
+            # A prefix; the same under DESTDIR, as a package build installs.
+            for prefix, destdir in (("prefix", None), ("/usr", "staged")):
+                where = os.path.join(root, destdir) + prefix if destdir else os.path.join(root, prefix)
+                env = dict(os.environ, DESTDIR=os.path.join(root, destdir)) if destdir else None
+                install = [CMAKE, "--install", BUILD, "--prefix", prefix if destdir else where]
+                subprocess.run(install, check=True, capture_output=True, timeout=120, env=env)
+                self.assertEqual(installed_files(where), sorted(want), prefix)
+                self.assertSameFiles(where, want)
+            if self.windows:
+                return
+            # Installed again, over a settings file that holds a user's settings
+            # and is older than the sample (install would replace it by time): kept.
+            settings = os.path.join(root, "prefix", "bin", "quellatorbin.ini")
+            with open(settings, "w") as f:
+                f.write("I1\nM10,5\n")
+            os.utime(settings, (946684800, 946684800))
+            subprocess.run([CMAKE, "--install", BUILD, "--prefix", os.path.join(root, "prefix")], check=True,
+                           capture_output=True, timeout=120)
+            with open(settings) as f:
+                self.assertEqual(f.read(), "I1\nM10,5\n", "a user's settings file is kept")
+            self.assertSameFiles(os.path.join(root, "prefix"), {k: v for k, v in want.items() if k != "bin/quellatorbin.ini"})
 
     def test_windows_program_is_32_bit_stripped_and_carries_version_and_manifest(self):
         if not self.windows:
@@ -168,9 +241,8 @@ class Release(unittest.TestCase):
         versions = {tuple(int(n) for n in v.split(".")) for v in re.findall(r"GLIBC_([0-9.]+)", symbols)}
         newest = ".".join(str(n) for n in max(versions))
         self.assertEqual(newest, GLIBC_MINIMUM, "the newest C library version the program needs")
-        for readme in (os.path.join(SOURCE, "README.md"), os.path.join(BUILD, "release", "README.md")):
-            with open(readme) as f:
-                self.assertTrue("glibc %s or newer" % GLIBC_MINIMUM in f.read(), "%s names another minimum" % readme)
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            self.assertIn("glibc %s or newer" % GLIBC_MINIMUM, f.read(), "README.md names the minimum")
 
 
 if __name__ == "__main__":
