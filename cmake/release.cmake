@@ -4,9 +4,13 @@
 #   mingw-w64 build: quellatorbin-0.05-win32.zip (text files with CR LF)
 #   Linux build:     quellatorbin-0.05-linux-x86_64.tar.gz
 # `cmake --install <build> [--prefix DIR]` installs them (see below).
-set(QB_VERSION 0.05)
-set(QB_VERSION_NUMBERS 0,0,5,0)
-set(QB_VERSION_DOTTED 0.0.5.0)
+# The version is the program's own (launcher/version.h): the banner, the
+# help and --version give it, and the archives and the resource carry it.
+file(STRINGS ${PROJECT_SOURCE_DIR}/launcher/version.h QB_VERSION REGEX "^#define QUELLATORBIN_VERSION \"")
+string(REGEX REPLACE ".*\"([0-9]+)\\.([0-9]+)\".*" "\\1.\\2" QB_VERSION "${QB_VERSION}")
+string(REGEX REPLACE "^([0-9]+)\\.0*([0-9]+)$" "0,\\1,\\2,0" QB_VERSION_NUMBERS "${QB_VERSION}")
+string(REGEX REPLACE "^([0-9]+)\\.0*([0-9]+)$" "0.\\1.\\2.0" QB_VERSION_DOTTED "${QB_VERSION}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS launcher/version.h)
 # The newest C library symbol version the Linux program needs: the users'
 # README names it, and the test release_files holds the program to it.
 set(QB_GLIBC_MINIMUM 2.34)
