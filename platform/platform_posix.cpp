@@ -143,10 +143,13 @@ int open_regular(const char* path, char* why, size_t why_cap)
         return -1;
     }
     struct stat st = {};
-    int err = SYS(fstat)(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
-    if (err == 0)
+    int err = SYS(fstat)(fd, &st) != 0 ? errno : 0;
+    if (err == 0 && S_ISREG(st.st_mode))
         return fd;
-    posix_error_text(err, why, why_cap);
+    if (err)
+        posix_error_text(err, why, why_cap);
+    else
+        (void)snprintf(why, why_cap, S_ISDIR(st.st_mode) ? "it is a directory" : "it is no regular file");
     (void)SYS(close)(fd);
     return -1;
 }

@@ -26,7 +26,13 @@ int win32_open_regular(const char* path, char* why, size_t why_cap)
 {
     int fd = SYS(_open)(path, _O_RDONLY | _O_BINARY);
     if (fd < 0) {
-        (void)snprintf(why, why_cap, "%s", strerror(errno));
+        // The C runtime refuses to open a directory as it refuses a file
+        // closed to this user: the attributes tell which.
+        int err = errno;
+        const wchar_t* w = err == EACCES ? win32_wide(path) : nullptr;
+        DWORD attrs = w ? SYS(GetFileAttributesW)(w) : INVALID_FILE_ATTRIBUTES;
+        bool dir = attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+        (void)snprintf(why, why_cap, "%s", dir ? "it is a directory" : strerror(err));
         return -1;
     }
     struct _stat st = {};

@@ -37,14 +37,25 @@ TEST(BadInput, SettingsReadOnlyFromARegularFile)
     std::string fifo = dir.path + "fifo", loop = dir.path + "loop";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
-    for (const std::string& path : {fifo, loop, std::string("/dev/zero"), std::string("/")}) {
+    const struct {
+        std::string path;
+        const char* why; // what the check says of it
+    } cases[] = {
+        {fifo, "it is no regular file"},
+        {loop, "Too many levels of symbolic links"},
+        {"/dev/zero", "it is no regular file"},
+        {"/", "it is a directory"},
+        {dir.path + "missing", "No such file or directory"},
+    };
+    for (const auto& c : cases) {
         int32_t source_id = 1, instance = 0;
         Margins m = {0, 0};
         SettingsRecord record;
-        char why[REASON_CAP];
-        EXPECT_EQ(settings_read(path.c_str(), platform_os, &source_id, &instance, &m, &record, why, sizeof why),
+        char why[REASON_CAP] = "";
+        EXPECT_EQ(settings_read(c.path.c_str(), platform_os, &source_id, &instance, &m, &record, why, sizeof why),
                   SETTINGS_NOT_OPENED)
-            << path;
+            << c.path;
+        EXPECT_STREQ(why, c.why) << c.path;
     }
     unlink(fifo.c_str());
     unlink(loop.c_str());
