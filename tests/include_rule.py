@@ -4,7 +4,9 @@ another stage, on shared helpers that reach into anything but themselves, and
 on operating-system code (a platform test in the preprocessor, an OS header)
 outside platform/, and on a way to the system past the one seam: outside
 platform/ only platform/platform.h is included from it, and only
-launcher/main.cpp names a platform_ function or the real table.
+launcher/main.cpp names a platform_ function or the real table; and no two
+files of the program include each other's header (a circle: the driver's
+file and the check's, say).
 
 usage: include_rule.py SOURCE_DIR"""
 
@@ -29,6 +31,28 @@ PLATFORM_HEADER = re.compile(r'^\s*#\s*include\s*"platform/(?!platform\.h")')
 PLATFORM_NAME = re.compile(r"\bplatform_\w+")
 
 
+def includes(root, path):
+    """The program's headers that the file at path includes."""
+    with open(os.path.join(root, path), encoding="utf-8") as f:
+        return {m.group(1) for m in re.finditer(r'^\s*#\s*include\s*"([^"]+\.h)"', f.read(), re.M)}
+
+
+def circles(root):
+    """Two files that include each other's header (a.cpp includes b.h, and
+    b.cpp or b.h includes a.h)."""
+    problems = []
+    for room in MAY_INCLUDE:
+        for name in sorted(os.listdir(os.path.join(root, room))):
+            if not name.endswith(".cpp"):
+                continue
+            path, own = "%s/%s" % (room, name), "%s/%s.h" % (room, name[:-4])
+            for header in sorted(includes(root, path) - {own}):
+                other = [f for f in (header, header[:-2] + ".cpp") if os.path.exists(os.path.join(root, f))]
+                if any(own in includes(root, f) for f in other):
+                    problems.append("%s: includes %s, whose file includes %s" % (path, header, own))
+    return problems
+
+
 def main(root):
     problems, files = [], 0
     for room, allowed in MAY_INCLUDE.items():
@@ -50,6 +74,7 @@ def main(root):
                     code = line.split("//")[0]
                     if room != "platform" and path != os.path.join("launcher", "main.cpp") and PLATFORM_NAME.search(code):
                         problems.append(where + "the system reached past the table: " + line.strip())
+    problems += circles(root)
     for p in problems:
         print(p)
     print("%d files of %d rooms checked, %d problems" % (files, len(MAY_INCLUDE), len(problems)))

@@ -100,15 +100,18 @@ class Stop(SandboxCase):
 
 
 class OutputNames(SandboxCase):
-    images = ("zarnivek.exe", "zarnivek1.exe", "zarnivek2.exe")
+    images = ("zarnivek.exe", "zarnivek1.exe", "zarnivek2.exe", "zarnivek3.exe", "zarnivek4.exe")
 
     def test_two_runs_at_once_never_share_a_name(self):
-        # Both choose a name before either capture program creates its file.
+        # Both choose a name before either capture program creates its file,
+        # and its directory where that does not exist yet.
         env = {"STANDIN_SLEEP": "%d" % (3 * self.box.SPEED), "STANDIN_TOUCH": "1"}
-        with ThreadPoolExecutor(2) as pool:
-            results = list(pool.map(lambda n: self.box.run("rec.ts", "@1", "I%d" % n, "2100", env=env), (1, 2)))
-        self.assertEqual([r.status for r in results], [0, 0])
-        self.assertEqual(sorted(c[1] for c in self.box.calls()), [b"rec(1).ts", b"rec.ts"])
+        runs = [("rec.ts", 1), ("rec.ts", 2), ("new/rec.ts", 3), ("new/rec.ts", 4)]
+        with ThreadPoolExecutor(len(runs)) as pool:
+            results = list(pool.map(lambda r: self.box.run(r[0], "@1", "I%d" % r[1], "2100", env=env), runs))
+        self.assertEqual([r.status for r in results], [0] * len(runs))
+        self.assertEqual(sorted(c[1] for c in self.box.calls()),
+                         [b"new/rec(1).ts", b"new/rec.ts", b"rec(1).ts", b"rec.ts"])
 
     def test_existing_files_and_directories_are_numbered(self):
         self.box.write("rec.ts", b"old")

@@ -56,6 +56,10 @@ std::string many(const std::string& text, int n = 33)
     "source id: 1\ncapture program: /fake/zarnivek.exe\nlocal time: 12:00:00 UTC (+0000)\n"                        \
     "window text: 2100, handed on as given\nlaunch: now, with no wait\n"
 
+// A file argument of 240 characters that the fake's Windows stores with
+// look-alikes ('~' as '-').
+const std::string LOOK_ALIKE_NAME = "C:\\d\\" + std::string(240, '~') + ".ts";
+
 const Row ROWS[] = {
     // On 2026-03-29 Berlin's clock goes from 02:00 to 03:00: the wait is an
     // hour shorter than the clock face says.
@@ -230,6 +234,18 @@ const Row ROWS[] = {
      "output name: C:crel.ts\n"
      "output directory: the current directory of drive C:\n"
      "/fake/zarnivek.exe \"C:crel.ts\" @1 2100\n",
+     true},
+    // A name stored with look-alikes, said whole however long.
+    {"a long name stored with look-alikes", "", {LOOK_ALIKE_NAME.c_str(), "@1", "2100", "fn"},
+     12 * H, nullptr, nullptr, 0,
+     HEAD
+     "instance number 0: image name zarnivek.exe, which does not run now\n"
+     NOON_2100
+     "the name given is stored as C:\\d\\" + std::string(240, '-') +
+         ".ts: look-alikes take the place of characters code page 932 lacks\n"
+     "output name: C:\\d\\" + std::string(240, '-') + ".ts, used as given (fn)\n"
+     "output directory: C:\\d\\\n"
+     "/fake/zarnivek.exe \"C:\\d\\" + std::string(240, '-') + ".ts\" @1 2100\n",
      true},
     // Saved by Notepad as "Unicode".
     {"a settings file in UTF-16", std::string("\xFF\xFEI\0" "1\0\r\0\n\0", 10), {"stop", "I2"}, 12 * H, nullptr, nullptr,

@@ -181,6 +181,10 @@ class WindowsNames(Case):
             self.assertEqual(self.box.calls()[-1][1], stored.encode("cp932"))
         r = self.box.run("🈑.ts", "@400", "2100", env=JAPANESE)
         self.assertEqual((r.status, r.out), (1, b"Bad file argument '??.ts': it holds characters code page 932 cannot show\r\n"))
+        # Stored with look-alikes, 255 wave dashes come to 513 bytes: too long.
+        r = self.box.run("〜" * 255 + ".ts", "@400", "2100", env=JAPANESE)
+        self.assertEqual(r.status, 1)
+        self.assertTrue(r.out.endswith(b"': in code page 932 it is longer than 511 bytes\r\n"), r.out)
         r = self.box.run("--check", "番組〜特集.ts", "@400", "2100", env=JAPANESE)
         self.assertIn("the name given is stored as 番組～特集.ts: look-alikes take the place of characters code page 932 "
                       "lacks\r\n".encode("cp932"), r.out)
