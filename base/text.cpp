@@ -128,8 +128,9 @@ size_t text_quote(const char* text, size_t len, char* out, size_t out_cap)
     return n;
 }
 
-size_t text_utf8(uint32_t c, char (&out)[4])
+size_t text_utf8(uint32_t code_point, char (&out)[4])
 {
+    uint32_t c = code_point;
     if (c >= 0x110000 || (c >= 0xD800 && c <= 0xDFFF))
         c = 0xFFFD;
     if (c < 0x80) {

@@ -121,7 +121,8 @@ void write_act(const SettingsAct& a)
     say(report, a.piece > 1 || a.len >= SETTINGS_PIECE_READ - 1 ? "line %d, piece %d: " : "line %d: ", a.line, a.piece);
     char shown[4 * SETTINGS_PIECE_CAP + 3];
     static_assert(4 * (SETTINGS_PIECE_READ - 1) + 3 <= sizeof shown, "an escaped piece always fits");
-    report(shown, text_quote(a.text, a.len, shown, sizeof shown));
+    size_t len = text_quote(a.text, a.len, shown, sizeof shown);
+    report(shown, len);
     write_effect(a);
 }
 

@@ -1,4 +1,5 @@
 // The program's version, as the banner, the help and --version give it.
 #pragma once
 
-#define QUELLATORBIN_VERSION "0.05"
+// A macro: it is joined into the literals of the banner and the help.
+#define QUELLATORBIN_VERSION "0.05" // NOLINT(cppcoreguidelines-macro-usage)

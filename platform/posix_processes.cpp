@@ -116,6 +116,21 @@ bool was_ended(const Scan& ended, long pid)
     return ended.found > ENDED_KEPT;
 }
 
+// Sends sig to pid, a process of the image name, and counts it in *s: found
+// (and its number kept), or not endable (the first reason kept), or gone.
+void signal_one(Scan* s, long pid, int sig)
+{
+    if (send(pid, sig) == 0) {
+        if (s->found < ENDED_KEPT)
+            s->ended[s->found] = pid;
+        s->found++;
+    } else if (!gone(errno)) {
+        if (!s->not_endable)
+            s->denied = errno;
+        s->not_endable++;
+    }
+}
+
 // Looks at every other process of the image name and, with end, sends it
 // SIGKILL (without, signal 0 asks whether it could be ended). With only,
 // it looks at no process but those the look `only` ended.
@@ -143,17 +158,8 @@ Scan scan(const char* image, bool end, const Scan* only = nullptr)
         int runs = runs_image(pid, image);
         if (runs < 0 && !s.unknown)
             s.unknown = errno;
-        if (runs <= 0)
-            continue;
-        if (send(pid, end ? SIGKILL : 0) == 0) {
-            if (s.found < ENDED_KEPT)
-                s.ended[s.found] = pid;
-            s.found++;
-        } else if (!gone(errno)) {
-            if (!s.not_endable)
-                s.denied = errno;
-            s.not_endable++;
-        }
+        if (runs > 0)
+            signal_one(&s, pid, end ? SIGKILL : 0);
     }
     (void)SYS(closedir)(proc);
     return s;

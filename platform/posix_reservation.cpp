@@ -137,7 +137,7 @@ KeysFormed reservation_keys(const char* name, ReservationKeys* keys, char* why, 
 
 Reservation posix_reserve_name(const char* name, char* why, size_t why_cap)
 {
-    ReservationKeys keys;
+    ReservationKeys keys = {};
     KeysFormed formed = reservation_keys(name, &keys, why, why_cap);
     if (formed == KEYS_UNKNOWN)
         return RESERVATION_UNAVAILABLE;

@@ -29,6 +29,27 @@ bool among(const Ended& ended, DWORD id)
     return ended.count > ENDED_KEPT;
 }
 
+// Opens process id with the right to end it, as taskkill /F ends it, and
+// with end ends it and waits for it to go: 0, or the error that kept it
+// from either. TerminateProcess may succeed on a process it does not end (a
+// 64-bit one, for a 32-bit run on some systems): only its end tells; *stays
+// when it was still there when the wait ran out. A wait that fails leaves
+// that to the table, read again.
+DWORD end_one(DWORD id, bool end, bool* stays)
+{
+    *stays = false;
+    HANDLE process = SYS(OpenProcess)(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (!process)
+        return GetLastError();
+    DWORD err = 0;
+    if (end && SYS(TerminateProcess)(process, 1))
+        *stays = SYS(WaitForSingleObject)(process, END_WAIT_MS) == WAIT_TIMEOUT;
+    else if (end)
+        err = GetLastError();
+    (void)SYS(CloseHandle)(process);
+    return err;
+}
+
 // Looks at every other process of the image name in one snapshot and, with
 // end, ends each by force and waits for it to go. Counts in *found those it
 // ended (or, without end, could end); false when the snapshot cannot be
@@ -53,32 +74,18 @@ bool look(const char* image, bool end, int* found, int* not_endable, char* why, 
         if (!text_starts_any_case(entry.szExeFile, image, true) || entry.th32ProcessID == self ||
             (only && !among(*only, entry.th32ProcessID)))
             continue;
-        // As taskkill /F ends it: with the right to terminate it.
-        HANDLE process = SYS(OpenProcess)(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        DWORD err = process ? 0 : GetLastError();
-        // TerminateProcess may succeed on a process it does not end (a
-        // 64-bit one, for a 32-bit run on some systems): only its end tells.
-        // A wait that fails leaves that to the table, read again.
         bool stays = false;
-        if (process && end && SYS(TerminateProcess)(process, 1))
-            stays = SYS(WaitForSingleObject)(process, END_WAIT_MS) == WAIT_TIMEOUT;
-        else if (process && end)
-            err = GetLastError();
-        if (process)
-            (void)SYS(CloseHandle)(process);
-        if (stays) {
-            if (!*not_endable)
+        DWORD err = end_one(entry.th32ProcessID, end, &stays);
+        if (stays || (err != 0 && err != ERROR_INVALID_PARAMETER)) { // that one has ended meanwhile
+            if (*not_endable == 0 && stays)
                 (void)snprintf(why, why_cap, "it still runs after it was ended");
+            else if (*not_endable == 0)
+                win32_error_text(err, why, why_cap);
             (*not_endable)++;
         } else if (err == 0) {
             if (ended && *found < ENDED_KEPT)
                 ended->id[*found] = entry.th32ProcessID;
             (*found)++;
-        }
-        else if (err != ERROR_INVALID_PARAMETER) { // that one has ended meanwhile
-            if (!*not_endable)
-                win32_error_text(err, why, why_cap);
-            (*not_endable)++;
         }
     }
     DWORD err = GetLastError();

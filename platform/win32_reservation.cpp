@@ -131,7 +131,7 @@ KeysFormed reservation_keys(const char* name, ReservationKeys* keys, char* why, 
 
 Reservation win32_reserve_name(const char* name, char* why, size_t why_cap)
 {
-    ReservationKeys keys;
+    ReservationKeys keys = {};
     KeysFormed formed = reservation_keys(name, &keys, why, why_cap);
     if (formed == KEYS_UNKNOWN)
         return RESERVATION_UNAVAILABLE;
