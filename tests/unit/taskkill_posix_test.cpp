@@ -1,7 +1,7 @@
 // The Linux build's process table and built-in taskkill against real
 // processes: a forked child renamed with prctl stands for a running capture
 // instance.
-#include "platform/faults.h"
+#include "platform/calls.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -269,17 +269,17 @@ int open_hiding_others(const char* path, int flags, ...)
         errno = ENOENT;
         return -1;
     }
-    return ((int (*)(const char*, int, ...))faults_original("open"))(path, flags);
+    return ((decltype(&::open))platform_calls[CALL_open].original)(path, flags);
 }
 
 TEST(ProcessTable, ATableThatHidesOtherUsersCannotTell)
 {
-    ASSERT_TRUE(faults_set("open", (SystemCallPtr)open_hiding_others));
+    platform_calls[CALL_open].current = (SystemCallPtr)open_hiding_others;
     char why[160] = "";
     EXPECT_EQ(platform_os.image_state("zarnivekh.exe", why, sizeof why), IMAGE_UNKNOWN);
     EXPECT_STREQ(why, "Permission denied");
     EXPECT_EQ(taskkill("zarnivekh.exe"), 1);
-    faults_set("open", nullptr);
+    platform_calls[CALL_open].current = platform_calls[CALL_open].original;
     EXPECT_EQ(taskkill("zarnivekh.exe"), 128);
 }
 

@@ -30,8 +30,8 @@ add_test(NAME windows_imports
           -P ${CMAKE_CURRENT_SOURCE_DIR}/wine/check_imports.cmake)
 set_tests_properties(windows_imports PROPERTIES TIMEOUT 60)
 
-# Every single fault of the fault table in whole runs (fault_sweep_win32_test.cpp).
-add_isolated_test(fault_sweep_win32 ${QB_RUN_TARGET} $<TARGET_FILE:unit_tests> --gtest_filter=FaultSweepWin32.*)
+# Every single fault of the fault table in whole runs (fault_sweep_test.cpp).
+add_isolated_test(fault_sweep_win32 ${QB_RUN_TARGET} $<TARGET_FILE:unit_tests> --gtest_filter=Faults.*)
 set_tests_properties(fault_sweep_win32 PROPERTIES TIMEOUT 600)
 list(APPEND wine_tests fault_sweep_win32)
 
