@@ -6,7 +6,7 @@
 // The driver, the stages and the check reach the system only through the
 // table they are handed: tests hand them a fake, the check a table built on
 // the real one. Below the table each platform file sends every system call
-// through a fault table of its own (platform/faults.h).
+// through a fault table of its own (platform/calls.h).
 #pragma once
 
 #include "base/limits.h"

@@ -214,6 +214,8 @@ StopResult posix_end_image(const char* image, int* ended, char* why, size_t why_
         return STOP_CANNOT_TELL;
     }
     if (s.found) {
+        // As many as still run were not ended, as far as anyone can tell.
+        *ended = *ended > s.found ? *ended - s.found : 0;
         (void)snprintf(why, why_cap, "it still runs after SIGKILL");
         return STOP_NOT_ALL_ENDED;
     }

@@ -1,7 +1,6 @@
 # The verdict of a check over object files that looks for what may not be
-# there (tests/alloc, tests/faults): with EXPECT set, it passes only when
-# exactly those findings are made (the check of the check); otherwise only
-# when none is.
+# there (tests/alloc): with EXPECT set, it passes only when exactly those
+# findings are made (the check of the check); otherwise only when none is.
 #
 #   check_verdict(<check> "<found>" "<report>" <what is wrong> <what is right>)
 

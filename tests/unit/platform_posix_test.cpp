@@ -2,7 +2,7 @@
 // Files the test writes are asked about through the system's own table; the
 // fault table stands in for what the kernel shows of itself (whether it
 // runs 32-bit x86 programs, the handlers of binfmt_misc).
-#include "platform/faults.h"
+#include "platform/calls.h"
 #include "platform/platform.h"
 
 #include "temp_dir.h"
@@ -37,7 +37,7 @@ bool opened_blocking = false;
 int shown_access(const char* path, int mode)
 {
     if (strcmp(path, "/proc/sys/abi/vsyscall32") != 0)
-        return ((decltype(&::access))faults_original("access"))(path, mode);
+        return ((decltype(&::access))platform_calls[CALL_access].original)(path, mode);
     errno = ENOENT;
     return runs_32_bit_x86 ? 0 : -1;
 }
@@ -54,12 +54,12 @@ int shown_open(const char* path, int flags, ...)
         errno = ENXIO;
         return -1;
     }
-    return ((decltype(&::open))faults_original("open"))(shown(path).c_str(), flags);
+    return ((decltype(&::open))platform_calls[CALL_open].original)(shown(path).c_str(), flags);
 }
 
 DIR* shown_opendir(const char* path)
 {
-    return ((decltype(&::opendir))faults_original("opendir"))(shown(path).c_str());
+    return ((decltype(&::opendir))platform_calls[CALL_opendir].original)(shown(path).c_str());
 }
 
 // An ELF program's head: the header (of the width, machine and type given,
@@ -216,9 +216,9 @@ TEST(PlatformPosix, ProgramsThisSystemCanStart)
         {"a missing file", "", "No such file or directory", "", false, true, dir + "none.exe"},
     };
     handlers_dir = dir + "binfmt/";
-    faults_set("access", (SystemCallPtr)&shown_access);
-    faults_set("open", (SystemCallPtr)&shown_open);
-    faults_set("opendir", (SystemCallPtr)&shown_opendir);
+    platform_calls[CALL_access].current = (SystemCallPtr)&shown_access;
+    platform_calls[CALL_open].current = (SystemCallPtr)&shown_open;
+    platform_calls[CALL_opendir].current = (SystemCallPtr)&shown_opendir;
     for (const auto& c : cases) {
         if (c.x86_only && !x86_64)
             continue;
@@ -239,8 +239,8 @@ TEST(PlatformPosix, ProgramsThisSystemCanStart)
         EXPECT_EQ(why, with_dir(c.why, dir));
         EXPECT_FALSE(opened_blocking);
     }
-    for (const char* row : {"access", "open", "opendir"})
-        faults_set(row, nullptr);
+    for (size_t row : {CALL_access, CALL_open, CALL_opendir})
+        platform_calls[row].current = platform_calls[row].original;
     for (const char* name : {"zarnivek1.exe", "ld", "ld-other", "ld-unrunnable", "fifo", "script0", "script1",
                              "script2", "script3", "script4"})
         temp_remove_file(dir + name);

@@ -1,7 +1,7 @@
 // What only the Windows platform layer decides: which TZ the C runtime
 // reads as asked, and which files it can start (the fault table stands in
 // for what a system shows of its processor).
-#include "platform/faults.h"
+#include "platform/calls.h"
 #include "platform/platform.h"
 
 #include "temp_dir.h"
@@ -85,7 +85,7 @@ BOOL WINAPI shown_wow64_process2(HANDLE, USHORT* process, USHORT* native)
 FARPROC WINAPI shown_proc_address(HMODULE module, LPCSTR name)
 {
     if (shown_native == 0 || strcmp(name, "IsWow64Process2") != 0)
-        return ((decltype(&::GetProcAddress))faults_original("GetProcAddress"))(module, name);
+        return ((decltype(&::GetProcAddress))platform_calls[CALL_GetProcAddress].original)(module, name);
     SetLastError(ERROR_PROC_NOT_FOUND);
     return shown_lookup ? (FARPROC)(void*)&shown_wow64_process2 : nullptr;
 }
@@ -94,7 +94,7 @@ FARPROC WINAPI shown_proc_address(HMODULE module, LPCSTR name)
 // program the machine it emulates: the one of this system here.
 void WINAPI shown_native_info(LPSYSTEM_INFO info)
 {
-    ((decltype(&::GetNativeSystemInfo))faults_original("GetNativeSystemInfo"))(info);
+    ((decltype(&::GetNativeSystemInfo))platform_calls[CALL_GetNativeSystemInfo].original)(info);
     if (shown_lookup)
         return;
     const WORD ARCHITECTURE[][2] = {{IMAGE_FILE_MACHINE_I386, PROCESSOR_ARCHITECTURE_INTEL},
@@ -108,7 +108,7 @@ void WINAPI shown_native_info(LPSYSTEM_INFO info)
 UINT WINAPI shown_wow64_directory(LPWSTR out, UINT cap)
 {
     if (shown_native == 0)
-        return ((decltype(&::GetSystemWow64DirectoryW))faults_original("GetSystemWow64DirectoryW"))(out, cap);
+        return ((decltype(&::GetSystemWow64DirectoryW))platform_calls[CALL_GetSystemWow64DirectoryW].original)(out, cap);
     const std::wstring& dir = shown_part == PART_THERE ? part_there : part_without_kernel32;
     SetLastError(shown_part == PART_NOT_IMPLEMENTED ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_NOT_ENOUGH_MEMORY);
     if (shown_part == PART_NOT_IMPLEMENTED || shown_part == PART_UNTOLD || dir.size() >= cap)
@@ -193,9 +193,9 @@ TEST(PlatformWin32, ProgramsThisSystemCanStart)
         {"ARM64, on ARM64 without IsWow64Process2", program_head(0x40, pe_header(ARM64)), file, nullptr, ARM64, ANY,
          PART_THERE, false},
     };
-    faults_set("GetProcAddress", (SystemCallPtr)&shown_proc_address);
-    faults_set("GetNativeSystemInfo", (SystemCallPtr)&shown_native_info);
-    faults_set("GetSystemWow64DirectoryW", (SystemCallPtr)&shown_wow64_directory);
+    platform_calls[CALL_GetProcAddress].current = (SystemCallPtr)&shown_proc_address;
+    platform_calls[CALL_GetNativeSystemInfo].current = (SystemCallPtr)&shown_native_info;
+    platform_calls[CALL_GetSystemWow64DirectoryW].current = (SystemCallPtr)&shown_wow64_directory;
     for (const auto& c : cases) {
         if (c.build == (OWN_MACHINE == I386 ? ONLY_64 : ONLY_32))
             continue;
@@ -213,8 +213,8 @@ TEST(PlatformWin32, ProgramsThisSystemCanStart)
         EXPECT_EQ(platform_os.can_run(c.path.c_str(), why, sizeof why), c.why == nullptr);
         EXPECT_STREQ(why, c.why ? c.why : "");
     }
-    for (const char* row : {"GetProcAddress", "GetNativeSystemInfo", "GetSystemWow64DirectoryW"})
-        faults_set(row, nullptr);
+    for (size_t row : {CALL_GetProcAddress, CALL_GetNativeSystemInfo, CALL_GetSystemWow64DirectoryW})
+        platform_calls[row].current = platform_calls[row].original;
     char why[REASON_CAP] = "";
     EXPECT_FALSE(platform_os.can_run((dir + "missing.exe").c_str(), why, sizeof why));
     EXPECT_NE(why[0], '\0');

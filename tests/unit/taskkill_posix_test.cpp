@@ -344,7 +344,7 @@ int open_hiding_others(const char* path, int flags, ...)
         errno = ENOENT;
         return -1;
     }
-    return ((int (*)(const char*, int, ...))platform_calls[CALL_open].original)(path, flags);
+    return ((decltype(&::open))platform_calls[CALL_open].original)(path, flags);
 }
 
 TEST(ProcessTable, ATableThatHidesOtherUsersCannotTell)

@@ -10,7 +10,6 @@ if(NOT WIN32)
   return()
 endif()
 
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(QB_WINE_RUN ${CMAKE_CURRENT_SOURCE_DIR}/wine/wine_run.sh)
 set(QUELLATORBIN_HOST_PROBE ${PROJECT_SOURCE_DIR}/build/tests/argv_probe
     CACHE FILEPATH "argv_probe of the Linux build, for the command-line splitting comparison")
@@ -31,24 +30,8 @@ add_test(NAME windows_imports
           -P ${CMAKE_CURRENT_SOURCE_DIR}/wine/check_imports.cmake)
 set_tests_properties(windows_imports PROPERTIES TIMEOUT 60)
 
-# Every system call of the Windows platform files goes through the fault
-# table (platform/win32_calls.h). The second test shows on a sample that
-# calls past it that the check finds both kinds: a row called directly, and
-# a call with no row.
-set(no_direct_calls_check ${CMAKE_CURRENT_SOURCE_DIR}/faults/no_direct_calls_win32.cmake)
-add_library(direct_call_sample OBJECT faults/direct_call_sample_win32.cpp)
-add_test(NAME no_direct_calls_win32
-  COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:quellatorbin_core>"
-          "-DCHECKED=platform_win32.cpp;win32_names.cpp;win32_files.cpp;win32_processes.cpp;win32_command.cpp;win32_reservation.cpp;clock.cpp" -DROWS=${PROJECT_SOURCE_DIR}/platform/win32_calls.h
-          -P ${no_direct_calls_check})
-add_test(NAME no_direct_calls_win32_check_finds_them
-  COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:direct_call_sample>"
-          -DCHECKED=direct_call_sample_win32.cpp -DROWS=${PROJECT_SOURCE_DIR}/platform/win32_calls.h
-          "-DEXPECT=CloseHandle;GetTickCount" -P ${no_direct_calls_check})
-set_tests_properties(no_direct_calls_win32 no_direct_calls_win32_check_finds_them PROPERTIES TIMEOUT 60)
-
-# Every single fault of the fault table in whole runs (fault_sweep_win32_test.cpp).
-add_isolated_test(fault_sweep_win32 ${QB_RUN_TARGET} $<TARGET_FILE:unit_tests> --gtest_filter=FaultSweepWin32.*)
+# Every single fault of the fault table in whole runs (fault_sweep_test.cpp).
+add_isolated_test(fault_sweep_win32 ${QB_RUN_TARGET} $<TARGET_FILE:unit_tests> --gtest_filter=Faults.*)
 set_tests_properties(fault_sweep_win32 PROPERTIES TIMEOUT 600)
 list(APPEND wine_tests fault_sweep_win32)
 
