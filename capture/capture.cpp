@@ -205,10 +205,11 @@ NamePick capture_pick_output_name(const char* file_arg, bool fixed, const Platfo
                                   NamesPassed* passed, char* why, size_t why_cap)
 {
     *passed = NamesPassed{};
-    if (out_cap > 0)
-        out[0] = '\0';
+    if (out_cap == 0)
+        return NAME_NONE_FREE;
+    out[0] = '\0';
     for (int n = 0; n < INT_MAX; n++) {
-        if (out_cap == 0 || !candidate(file_arg, n, os, out, out_cap))
+        if (!candidate(file_arg, n, os, out, out_cap))
             return NAME_NONE_FREE;
         if (fixed)
             return NAME_PICKED; // the file argument, as given
